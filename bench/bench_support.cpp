@@ -1,0 +1,129 @@
+#include "bench/bench_support.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <map>
+#include <optional>
+#include <vector>
+
+namespace kv4r::bench {
+namespace {
+
+enum class Kind { Time, Counter, Limit, Report };
+
+struct Figure {
+  Kind kind;
+  std::string name;
+  std::string counter;
+  std::string subject;
+  std::string baseline;
+  Goal goal = Goal::AtMost;
+  double goal_value = 0;
+};
+
+std::vector<Figure>& figures() {
+  static std::vector<Figure> all;
+  return all;
+}
+
+struct Measured {
+  double real_time = 0;
+  std::map<std::string, double> counters;
+};
+
+// Keeps what each iteration run measured, and still prints the usual console table.
+class CapturingReporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    for (const Run& run : runs) {
+      if (run.run_type != Run::RT_Iteration || run.error_occurred) continue;
+      Measured m;
+      m.real_time = run.GetAdjustedRealTime();
+      for (const auto& [key, counter] : run.counters) m.counters[key] = counter.value;
+      measured[run.benchmark_name()] = m;
+    }
+    ConsoleReporter::ReportRuns(runs);
+  }
+  std::map<std::string, Measured> measured;
+};
+
+std::optional<double> valueOf(const std::map<std::string, Measured>& measured,
+                              const std::string& bench, const std::string& counter) {
+  auto it = measured.find(bench);
+  if (it == measured.end()) return std::nullopt;
+  if (counter.empty()) return it->second.real_time;
+  auto c = it->second.counters.find(counter);
+  if (c == it->second.counters.end()) return std::nullopt;
+  return c->second;
+}
+
+void printGoal(const Figure& f, double ratio) {
+  const bool ok = f.goal == Goal::AtMost ? ratio <= f.goal_value : ratio >= f.goal_value;
+  std::printf(" goal %s %.3g %s\n", f.goal == Goal::AtMost ? "<=" : ">=", f.goal_value,
+              ok ? "ok" : "MISSED");
+}
+
+}  // namespace
+
+void declareTimeRatio(std::string figure, std::string subject, std::string baseline, Goal goal,
+                      double goal_value) {
+  figures().push_back({Kind::Time, std::move(figure), "", std::move(subject), std::move(baseline),
+                       goal, goal_value});
+}
+
+void declareCounterRatio(std::string figure, std::string counter, std::string subject,
+                         std::string baseline, Goal goal, double goal_value) {
+  figures().push_back({Kind::Counter, std::move(figure), std::move(counter), std::move(subject),
+                       std::move(baseline), goal, goal_value});
+}
+
+void declareLimit(std::string figure, std::string counter, std::string subject, double limit) {
+  figures().push_back(
+      {Kind::Limit, std::move(figure), std::move(counter), std::move(subject), "", Goal::AtMost, limit});
+}
+
+void declareReport(std::string figure, std::string counter, std::string subject) {
+  figures().push_back(
+      {Kind::Report, std::move(figure), std::move(counter), std::move(subject), "", Goal::AtMost, 0});
+}
+
+int runBenchmarks(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  CapturingReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  benchmark::Shutdown();
+
+  std::fflush(stdout);
+  for (const Figure& f : figures()) {
+    auto subject = valueOf(reporter.measured, f.subject, f.counter);
+    if (!subject) continue;
+    switch (f.kind) {
+      case Kind::Time:
+      case Kind::Counter: {
+        auto base = valueOf(reporter.measured, f.baseline, f.counter);
+        if (!base || *base == 0) continue;
+        std::printf("ratio %s: %.3f (%s / %s, %s)", f.name.c_str(), *subject / *base,
+                    f.subject.c_str(), f.baseline.c_str(),
+                    f.counter.empty() ? "time" : f.counter.c_str());
+        printGoal(f, *subject / *base);
+        break;
+      }
+      case Kind::Limit:
+        std::printf("ratio %s: %.3f (%s %s = %.4g against limit %.4g)", f.name.c_str(),
+                    *subject / f.goal_value, f.subject.c_str(), f.counter.c_str(), *subject,
+                    f.goal_value);
+        printGoal({f.kind, f.name, f.counter, f.subject, "", Goal::AtMost, 1.0}, *subject / f.goal_value);
+        break;
+      case Kind::Report:
+        std::printf("figure %s: %.4g (%s %s)\n", f.name.c_str(), *subject, f.subject.c_str(),
+                    f.counter.c_str());
+        break;
+    }
+  }
+  std::fflush(stdout);
+  return 0;
+}
+
+}  // namespace kv4r::bench

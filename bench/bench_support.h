@@ -1,0 +1,40 @@
+// Runs the Google Benchmark cases of one program and prints the figures the project tracks, each as a
+// ratio against a baseline measured in the same run (or against a fixed limit).
+//
+// A figure names a subject and a baseline benchmark (full names as Google Benchmark prints them) and
+// what to compare: the real time per iteration, or a user counter of each. Lines look like
+//   ratio pool_roundtrip: 0.62 (BM_Pool / BM_MutexDeque, time) goal <= 1.00 ok
+#pragma once
+
+#include <string>
+
+namespace kv4r::bench {
+
+enum class Goal { AtMost, AtLeast };
+
+// The ratio subject/baseline of the real time per iteration.
+void declareTimeRatio(std::string figure, std::string subject, std::string baseline, Goal goal,
+                      double goal_value);
+
+// The ratio subject/baseline of a counter both report (for example "fps").
+void declareCounterRatio(std::string figure, std::string counter, std::string subject,
+                         std::string baseline, Goal goal, double goal_value);
+
+// The ratio of one benchmark's counter to a fixed limit (for example peak RSS against 40 MB).
+void declareLimit(std::string figure, std::string counter, std::string subject, double limit);
+
+// Plain report of a counter without a goal (latencies, for example).
+void declareReport(std::string figure, std::string counter, std::string subject);
+
+// Initialises Google Benchmark with the arguments, runs the selected cases and prints every
+// declared figure whose benchmarks ran. Returns the process exit status.
+int runBenchmarks(int argc, char** argv);
+
+}  // namespace kv4r::bench
+
+// A main() for a benchmark program: `declare` is a function that declares the program's figures.
+#define KV4R_BENCH_MAIN(declare)                              \
+  int main(int argc, char** argv) {                           \
+    declare();                                                \
+    return ::kv4r::bench::runBenchmarks(argc, argv);          \
+  }
