@@ -1,0 +1,61 @@
+// Plain TCP sockets with bounded waits: connect, receive and send on a POSIX socket descriptor.
+//
+// All functions are free functions without shared state; any thread may call them, on different
+// sockets at once. The failure reason travels in the calling thread's errno: ETIMEDOUT after a
+// time-out, the socket's pending error after a refused or failed connect, EINTR when a wait was
+// interrupted (try again).
+//
+// Ownership: none of these functions closes a socket except sockClose. The code that created a
+// socket owns it and closes it exactly once, also after a failed connect or a timed-out receive.
+// A thread blocked in sockRecv/sockRecvN can be woken from another thread with
+// `shutdown(fd, SHUT_RDWR)` (the receive then reports 0 bytes, the end of the connection); the
+// owner closes the descriptor after the blocked thread has let go of it.
+//
+// Time-outs are whole seconds; a negative value waits without limit. Every caller in the suite
+// passes kRequestTimeout_s (5).
+#pragma once
+
+#include <netinet/in.h>
+
+#include <chrono>
+#include <cstddef>
+
+namespace kv4r::stream {
+
+// The value "no socket".
+inline constexpr int kNoSocket = -1;
+
+// The time-out every caller passes for each connect and each receive step.
+inline constexpr int kRequestTimeout_s = 5;
+
+// Connects `fd` (a fresh TCP socket) to `address`, waiting at most `timeout_s` seconds. Returns 0
+// when connected, -1 otherwise (errno: ETIMEDOUT, or the connect error). On success the socket is
+// blocking again. The socket stays open either way: the caller closes it. Blocks.
+[[nodiscard]] int sockConnect(int fd, const sockaddr_in& address, int timeout_s);
+
+// Waits at most `timeout_s` seconds for `fd` to become readable, then makes one recv of up to
+// `length` bytes into `buffer`. Returns what recv returns (0 = the peer closed), or -1 on a
+// time-out (errno ETIMEDOUT) or failure. Never closes the socket. Blocks.
+[[nodiscard]] int sockRecv(int fd, void* buffer, std::size_t length, int flags, int timeout_s);
+
+// Repeats sockRecv until `length` bytes have arrived. Returns the number of bytes received (fewer
+// than `length` only if the peer closed the connection), or -1 on the first time-out or failure
+// (bytes already received are then not reported, but they are in `buffer`). An interrupted wait
+// is retried. Never closes the socket. Blocks.
+[[nodiscard]] int sockRecvN(int fd, void* buffer, std::size_t length, int flags, int timeout_s);
+
+// Sends all `length` bytes (no time-out). Returns `length`, or -1 on failure. A peer that has gone
+// away gives -1 (errno EPIPE or ECONNRESET), never a SIGPIPE. Lengths above INT_MAX are refused
+// with -1 (errno EINVAL). Blocks.
+[[nodiscard]] int sockSendAll(int fd, const void* data, std::size_t length, int flags);
+
+// Graceful close: ends the sending side, takes up to 256 waiting bytes without waiting, closes.
+// kNoSocket is ignored. Call it exactly once per socket, from its owner.
+void sockClose(int fd);
+
+// Test hook: how long one time-out second lasts for every wait of this library (default 1 s).
+// Tests shorten it so that a 5-second wait takes a fraction of a second; production code never
+// calls it. Returns the previous value. Any thread may call it; waits already running keep theirs.
+std::chrono::milliseconds setTimeoutSecondForTesting(std::chrono::milliseconds second);
+
+}  // namespace kv4r::stream

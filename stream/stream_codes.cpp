@@ -1,0 +1,21 @@
+#include "stream/stream_codes.h"
+
+namespace kv4r::stream {
+
+const char* streamCodeName(int code) {
+  if (code >= 0) return "ok";
+  switch (code) {
+    case kStreamFailed:
+      return "failed";
+    case kQueryFailed:
+      return "query failed";
+    case kQueryTooLarge:
+      return "answer too large";
+    case kQueryNoBuffer:
+      return "no output buffer";
+    default:
+      return "unknown code";
+  }
+}
+
+}  // namespace kv4r::stream
