@@ -1,0 +1,169 @@
+#include "stream/socket_io.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <climits>
+
+#include "platform/trace.h"
+
+namespace kv4r::stream {
+namespace {
+
+std::atomic<long long> timeout_second_ms{1000};
+
+// Keeps errno across a trace, so that the caller sees the reason of the failure, not of printing.
+void traceNotSet() {
+  const int saved = errno;
+  platform::traceErr("select error: sockfd not set\n");
+  errno = saved;
+}
+
+bool setNonBlocking(int fd, bool on) {
+  const int flags = fcntl(fd, F_GETFL);
+  if (flags < 0) return false;
+  const int wanted = on ? (flags | O_NONBLOCK) : (flags & ~O_NONBLOCK);
+  return wanted == flags || fcntl(fd, F_SETFL, wanted) == 0;
+}
+
+using Clock = std::chrono::steady_clock;
+
+// The deadline of a wait of `timeout_s` time-out seconds; none for a negative value.
+struct Deadline {
+  bool unlimited = true;
+  Clock::time_point at{};
+};
+
+Deadline deadlineAfter(int timeout_s) {
+  Deadline d;
+  if (timeout_s < 0) return d;
+  d.unlimited = false;
+  d.at = Clock::now() + std::chrono::milliseconds(timeout_s * timeout_second_ms.load());
+  return d;
+}
+
+int pollTimeoutMs(const Deadline& d) {
+  if (d.unlimited) return -1;
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(d.at - Clock::now()).count();
+  if (left <= 0) return 0;
+  return left > INT_MAX ? INT_MAX : static_cast<int>(left);
+}
+
+// poll() on one descriptor until an event, the deadline or a failure. Returns the revents (> 0),
+// 0 on a time-out, -1 on failure (errno as poll set it). An interruption is returned as -1/EINTR
+// when `return_on_eintr`, otherwise the wait goes on until the same deadline.
+int pollOne(int fd, short events, const Deadline& deadline, bool return_on_eintr) {
+  for (;;) {
+    pollfd p{fd, events, 0};
+    const int n = poll(&p, 1, pollTimeoutMs(deadline));
+    if (n > 0) return p.revents == 0 ? -1 : p.revents;
+    if (n == 0) return 0;
+    if (errno != EINTR || return_on_eintr) return -1;
+  }
+}
+
+}  // namespace
+
+std::chrono::milliseconds setTimeoutSecondForTesting(std::chrono::milliseconds second) {
+  return std::chrono::milliseconds(timeout_second_ms.exchange(second.count()));
+}
+
+int sockConnect(int fd, const sockaddr_in& address, int timeout_s) {
+  if (!setNonBlocking(fd, true)) return -1;
+  if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+    if (errno != EINPROGRESS) return -1;
+    const int revents = pollOne(fd, POLLIN | POLLOUT, deadlineAfter(timeout_s), false);
+    if (revents == 0) {
+      errno = ETIMEDOUT;
+      return -1;
+    }
+    // A failed connect reports POLLERR/POLLHUP; select() would have marked it writable.
+    if (revents < 0 || (revents & (POLLIN | POLLOUT | POLLERR | POLLHUP)) == 0) {
+      traceNotSet();
+      return -1;
+    }
+    int pending = 0;
+    socklen_t size = sizeof pending;
+    if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &pending, &size) != 0) return -1;
+    if (pending != 0) {
+      errno = pending;
+      return -1;
+    }
+  }
+  if (!setNonBlocking(fd, false)) return -1;
+  return 0;
+}
+
+int sockRecv(int fd, void* buffer, std::size_t length, int flags, int timeout_s) {
+  const int revents = pollOne(fd, POLLIN, deadlineAfter(timeout_s), true);
+  if (revents == 0) {
+    errno = ETIMEDOUT;
+    return -1;
+  }
+  if (revents < 0) {
+    if (errno != EINTR) traceNotSet();
+    return -1;
+  }
+  // POLLHUP or POLLERR without POLLIN: recv reports the end or the error itself.
+  if ((revents & (POLLIN | POLLHUP | POLLERR)) == 0) {
+    traceNotSet();
+    return -1;
+  }
+  if (length > INT_MAX) length = INT_MAX;
+  return static_cast<int>(recv(fd, buffer, length, flags));
+}
+
+int sockRecvN(int fd, void* buffer, std::size_t length, int flags, int timeout_s) {
+  if (length > INT_MAX) {
+    errno = EINVAL;
+    return -1;
+  }
+  auto* bytes = static_cast<char*>(buffer);
+  std::size_t received = 0;
+  while (received < length) {
+    const int n = sockRecv(fd, bytes + received, length - received, flags, timeout_s);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return -1;
+    }
+    if (n == 0) break;
+    received += static_cast<std::size_t>(n);
+  }
+  return static_cast<int>(received);
+}
+
+int sockSendAll(int fd, const void* data, std::size_t length, int flags) {
+  if (length > INT_MAX) {
+    errno = EINVAL;
+    return -1;
+  }
+  const auto* bytes = static_cast<const char*>(data);
+  std::size_t sent = 0;
+  while (sent < length) {
+    const ssize_t n = send(fd, bytes + sent, length - sent, flags | MSG_NOSIGNAL);
+    if (n <= 0) {
+      if (n < 0 && errno == EINTR) continue;
+      return -1;
+    }
+    sent += static_cast<std::size_t>(n);
+  }
+  return static_cast<int>(length);
+}
+
+void sockClose(int fd) {
+  if (fd == kNoSocket) return;
+  const int saved = errno;
+  setNonBlocking(fd, true);
+  if (shutdown(fd, SHUT_WR) == 0) {
+    char scratch[256];
+    [[maybe_unused]] const ssize_t ignored = recv(fd, scratch, sizeof scratch, 0);
+  }
+  close(fd);
+  errno = saved;
+}
+
+}  // namespace kv4r::stream
