@@ -30,14 +30,15 @@ inline constexpr std::size_t kAviHeaderSize = 224;
 // Appends one chunk: "00db", payload size (frame length + 2), the frame, 0xFF 0xFF, and one zero
 // pad byte when the payload size is odd. The frame span is only read (the two 0xFF bytes and the
 // pad are the writer's own), so the caller needs no spare room after it. Returns the number of
-// chunks written so far (>= 1), or kFormatsErrArgument (no writer, or a frame too large for a
-// chunk), kFormatsErrWrite (a short or failed write: the chunk may be partial; later adds are
-// refused with the same code and the finish still writes headers and an index over the complete
+// chunks written so far (>= 1), or kFormatsErrArgument (no writer), kFormatsErrTooLarge (the chunk
+// would carry the file past the 4 GiB its 32-bit sizes describe; nothing is written), or
+// kFormatsErrWrite (a short or failed write: the partial chunk is cut off again, later adds are
+// refused with the same code, and the finish still writes headers and an index over the complete
 // chunks).
 [[nodiscard]] int AviWriterAddFrame(AviWriter* writer, std::span<const std::uint8_t> frame);
 
 // Writes the index and the headers; the file stays open. 0, or kFormatsErrWrite when any write of
-// the recording (an earlier add included), the finish's own writes or the flush failed (headers are
+// the recording (an earlier add included), or the finish's own writes failed (headers are
 // still written where possible), kFormatsErrShortRead when a chunk header could not be read back,
 // kFormatsErrArgument for no writer.
 [[nodiscard]] int AviWriterFinish(AviWriter* writer);

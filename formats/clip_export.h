@@ -11,6 +11,7 @@
 #include <functional>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "formats/clip_index.h"
 
@@ -40,6 +41,7 @@ struct ExportResult {
   int last_entry = -1;
   int width = 0;  // of the first record's picture
   int height = 0;
+  bool read_failed = false;  // a record inside the loop could not be read; the loop ended there
 };
 
 // The range of entries for a start and an end time (seconds since 1970 as stamped, exact to the
@@ -70,13 +72,14 @@ struct ExportResult {
                                   const ExportProgress& progress, const JpegSizeFn& probe,
                                   ExportResult* result);
 
-// How a caller reports an export's outcome: the message text and whether it is an error (error
-// icon) or plain (no icon).
-struct ExportOutcome {
+// How a caller reports an export's outcome: the messages to show in order, each with whether it is
+// an error (error icon) or plain (no icon). A read failure inside the loop gives two: "Vrx read
+// error", then "Complete. %d/%d frames is recorded".
+struct ExportMessage {
   std::string text;
   bool is_error = false;
 };
-[[nodiscard]] ExportOutcome exportOutcome(int code, const ExportResult& result,
-                                          const std::string& clip_path);
+[[nodiscard]] std::vector<ExportMessage> exportMessages(int code, const ExportResult& result,
+                                                        const std::string& clip_path);
 
 }  // namespace kv4r::formats

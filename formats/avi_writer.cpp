@@ -1,0 +1,315 @@
+#include "formats/avi_writer.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <limits>
+#include <vector>
+
+#include "formats/file_io.h"
+#include "formats/formats_codes.h"
+#include "formats/frame_record.h"
+#include "platform/trace.h"
+
+namespace kv4r::formats {
+
+namespace {
+
+constexpr std::int64_t kMoviCodeOffset = 220;  // "movi"; index offsets count from here
+constexpr std::int64_t kFirstChunkOffset = 224;
+constexpr std::uint32_t kIndexKeyFrame = 0x10;
+constexpr std::uint32_t kMainHasIndex = 0x10;
+constexpr std::size_t kIndexEntriesPerWrite = 4096;  // 64 KiB of index entries per write
+constexpr std::size_t kSizeProbeBytes = 65536;       // JPEG bytes searched for the frame header
+constexpr std::uint64_t kMaxFileSize = std::numeric_limits<std::uint32_t>::max();
+
+void putLe32(std::uint8_t* at, std::uint32_t value) {
+  for (int i = 0; i < 4; ++i) at[i] = static_cast<std::uint8_t>(value >> (8 * i));
+}
+void putLe16(std::uint8_t* at, std::uint16_t value) {
+  at[0] = static_cast<std::uint8_t>(value);
+  at[1] = static_cast<std::uint8_t>(value >> 8);
+}
+void putCode(std::uint8_t* at, const char* code) {
+  std::memcpy(at, code, 4);
+}
+std::uint32_t getLe32(const std::uint8_t* at) {
+  return std::uint32_t{at[0]} | (std::uint32_t{at[1]} << 8) | (std::uint32_t{at[2]} << 16) |
+         (std::uint32_t{at[3]} << 24);
+}
+
+// Width and height from the first frame header (SOFn) of a JPEG; false when none is found in the
+// bytes given.
+bool jpegFrameSize(std::span<const std::uint8_t> jpeg, int* width, int* height) {
+  if (jpeg.size() < 4 || jpeg[0] != 0xFF || jpeg[1] != 0xD8) return false;
+  std::size_t pos = 2;
+  while (pos + 4 <= jpeg.size()) {
+    if (jpeg[pos] != 0xFF) return false;
+    const std::uint8_t marker = jpeg[pos + 1];
+    if (marker == 0xFF) {  // fill byte
+      ++pos;
+      continue;
+    }
+    if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) {
+      pos += 2;
+      continue;
+    }
+    if (marker == 0xD9 || marker == 0xDA) return false;
+    const std::size_t length = (std::size_t{jpeg[pos + 2]} << 8) | jpeg[pos + 3];
+    const bool sof =
+        marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
+    if (sof) {
+      if (length < 7 || pos + 9 > jpeg.size()) return false;
+      *height = (jpeg[pos + 5] << 8) | jpeg[pos + 6];
+      *width = (jpeg[pos + 7] << 8) | jpeg[pos + 8];
+      return *width > 0 && *height > 0;
+    }
+    if (length < 2) return false;
+    pos += 2 + length;
+  }
+  return false;
+}
+
+}  // namespace
+
+struct AviWriter {
+  // Set at creation.
+  int fd = -1;
+  double frame_rate = kAviFrameRate;
+  int width = 0;
+  int height = 0;
+  // The two counters of the recording, and where the chunks end.
+  std::uint32_t largest_payload = 0;
+  int chunks = 0;
+  std::int64_t movi_end = kFirstChunkOffset;  // end of the last complete chunk
+  bool write_failed = false;                  // a write came up short; later adds are refused
+};
+
+AviWriter* AviWriterCreate(const std::string& path, int width, int height) {
+  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    platform::traceOut("Can't open %s\n", path.c_str());
+    return nullptr;
+  }
+  auto* writer = new AviWriter;
+  writer->fd = fd;
+  writer->width = width < 0 ? 0 : width;
+  writer->height = height < 0 ? 0 : height;
+  const std::array<std::uint8_t, kAviHeaderSize> placeholder{};
+  if (io::writeFull(fd, placeholder.data(), placeholder.size()) != placeholder.size()) {
+    writer->write_failed = true;
+  }
+  return writer;
+}
+
+int AviWriterAddFrame(AviWriter* writer, std::span<const std::uint8_t> frame) {
+  if (!writer) return kFormatsErrArgument;
+  if (writer->write_failed) return kFormatsErrWrite;
+  const std::uint64_t payload = std::uint64_t{frame.size()} + 2;
+  const std::uint64_t stored = (payload + 1) & ~std::uint64_t{1};
+  // The file must stay within the 32-bit sizes of its headers, index included.
+  const std::uint64_t file_after = static_cast<std::uint64_t>(writer->movi_end) + 8 + stored + 8 +
+                                   16 * (static_cast<std::uint64_t>(writer->chunks) + 1);
+  if (file_after > kMaxFileSize) return kFormatsErrTooLarge;
+
+  std::uint8_t head[8];
+  putCode(head, "00db");
+  putLe32(head + 4, static_cast<std::uint32_t>(payload));
+  static constexpr std::uint8_t kTail[3] = {0xFF, 0xFF, 0x00};  // two payload bytes + pad
+  iovec parts[3] = {
+      {head, sizeof head},
+      {const_cast<std::uint8_t*>(frame.data()), frame.size()},
+      {const_cast<std::uint8_t*>(kTail), static_cast<std::size_t>(stored - payload + 2)}};
+  const std::uint64_t total = 8 + stored;
+  std::uint64_t done = 0;
+  int first = 0;
+  while (done < total) {
+    const ssize_t n = ::writev(writer->fd, parts + first, 3 - first);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<std::uint64_t>(n);
+    std::size_t left = static_cast<std::size_t>(n);
+    while (first < 3 && left >= parts[first].iov_len) {
+      left -= parts[first].iov_len;
+      ++first;
+    }
+    if (first < 3) {
+      parts[first].iov_base = static_cast<std::uint8_t*>(parts[first].iov_base) + left;
+      parts[first].iov_len -= left;
+    }
+  }
+  if (done != total) {
+    // Drop the partial chunk so that the file ends with whole chunks; finish still writes headers.
+    writer->write_failed = true;
+    if (::ftruncate(writer->fd, static_cast<off_t>(writer->movi_end)) == 0) {
+      (void)::lseek(writer->fd, static_cast<off_t>(writer->movi_end), SEEK_SET);
+    }
+    return kFormatsErrWrite;
+  }
+  writer->movi_end += static_cast<std::int64_t>(total);
+  if (payload > writer->largest_payload) {
+    writer->largest_payload = static_cast<std::uint32_t>(payload);
+  }
+  return ++writer->chunks;
+}
+
+int AviWriterFrames(const AviWriter* writer) {
+  return writer ? writer->chunks : 0;
+}
+
+int AviWriterFinish(AviWriter* writer) {
+  if (!writer) return kFormatsErrArgument;
+  int result = writer->write_failed ? kFormatsErrWrite : 0;
+  const int fd = writer->fd;
+  const std::uint32_t total_frames = static_cast<std::uint32_t>(writer->chunks);
+  const std::uint32_t suggested = ((writer->largest_payload + 1) & ~std::uint32_t{1}) + 8;
+
+  // Index: "idx1", its size (patched below), then one entry per chunk read back from the file.
+  bool index_written = true;
+  std::int64_t index_at = writer->movi_end;
+  std::uint8_t index_head[8];
+  putCode(index_head, "idx1");
+  putLe32(index_head + 4, 0);
+  if (!io::pwriteFull(fd, index_head, sizeof index_head, index_at)) index_written = false;
+  std::int64_t append_at = index_at + 8;
+
+  std::array<std::uint8_t, 16 * kIndexEntriesPerWrite> batch;
+  std::size_t batched = 0;
+  std::uint32_t entries = 0;
+  std::int64_t chunk_at = kFirstChunkOffset;
+  std::uint32_t relative = 4;
+  while (index_written && chunk_at < writer->movi_end) {
+    std::uint8_t chunk_head[8];
+    if (io::preadFull(fd, chunk_head, sizeof chunk_head, chunk_at) != 8) {
+      result = kFormatsErrShortRead;
+      break;
+    }
+    if (chunk_head[0] != '0') break;
+    const std::uint32_t payload = getLe32(chunk_head + 4);
+    std::uint8_t* entry = batch.data() + 16 * batched;
+    std::memcpy(entry, chunk_head, 4);
+    putLe32(entry + 4, kIndexKeyFrame);
+    putLe32(entry + 8, relative);
+    putLe32(entry + 12, payload);
+    ++entries;
+    if (++batched == kIndexEntriesPerWrite) {
+      if (!io::pwriteFull(fd, batch.data(), 16 * batched, append_at)) index_written = false;
+      append_at += static_cast<std::int64_t>(16 * batched);
+      batched = 0;
+    }
+    const std::uint32_t step = ((payload + 1) & ~std::uint32_t{1}) + 8;
+    chunk_at += step;
+    relative += step;
+  }
+  if (index_written && batched > 0) {
+    if (!io::pwriteFull(fd, batch.data(), 16 * batched, append_at)) index_written = false;
+    append_at += static_cast<std::int64_t>(16 * batched);
+  }
+  if (index_written) {
+    std::uint8_t size_field[4];
+    putLe32(size_field, 16 * entries);
+    if (!io::pwriteFull(fd, size_field, 4, index_at + 4)) index_written = false;
+  }
+  if (!index_written) {
+    // No room for the index: keep the chunks, drop the partial index, and say so in the flags.
+    result = kFormatsErrWrite;
+    if (::ftruncate(fd, static_cast<off_t>(writer->movi_end)) != 0) result = kFormatsErrWrite;
+  }
+
+  // A writer created before the picture size was known takes it from the first chunk's JPEG.
+  int width = writer->width;
+  int height = writer->height;
+  if ((width == 0 || height == 0) && writer->chunks > 0) {
+    std::uint8_t probe_head[8];
+    if (io::preadFull(fd, probe_head, 8, kFirstChunkOffset) == 8) {
+      const std::size_t want = std::min<std::size_t>(getLe32(probe_head + 4), kSizeProbeBytes);
+      std::vector<std::uint8_t> jpeg(want);
+      const ssize_t got = io::preadFull(fd, jpeg.data(), want, kFirstChunkOffset + 8);
+      int w = 0, h = 0;
+      if (got > 0 && jpegFrameSize(std::span(jpeg.data(), static_cast<std::size_t>(got)), &w, &h)) {
+        width = w;
+        height = h;
+      }
+    }
+  }
+
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) return kFormatsErrSeek;
+  const std::uint32_t file_size = static_cast<std::uint32_t>(st.st_size);
+  const double rate = writer->frame_rate;
+
+  std::array<std::uint8_t, kAviHeaderSize> h{};
+  std::uint8_t* p = h.data();
+  putCode(p + 0, "RIFF");
+  putLe32(p + 4, file_size - 8);
+  putCode(p + 8, "AVI ");
+  putCode(p + 12, "LIST");
+  putLe32(p + 16, 192);
+  putCode(p + 20, "hdrl");
+  putCode(p + 24, "avih");
+  putLe32(p + 28, 56);
+  // Main header at 32.
+  putLe32(p + 32, static_cast<std::uint32_t>(1000000.0 / rate + 0.5));
+  putLe32(p + 36, static_cast<std::uint32_t>(suggested * rate + 0.5));
+  putLe32(p + 40, 1);  // padding granularity
+  putLe32(p + 44, index_written ? kMainHasIndex : 0);
+  putLe32(p + 48, total_frames);
+  putLe32(p + 52, 0);  // initial frames
+  putLe32(p + 56, 1);  // streams
+  putLe32(p + 60, suggested);
+  putLe32(p + 64, static_cast<std::uint32_t>(width));
+  putLe32(p + 68, static_cast<std::uint32_t>(height));
+  // 72..87: reserved.
+  putCode(p + 88, "LIST");
+  putLe32(p + 92, 116);
+  putCode(p + 96, "strl");
+  putCode(p + 100, "strh");
+  putLe32(p + 104, 56);
+  // Stream header at 108.
+  putCode(p + 108, "vids");
+  putCode(p + 112, "MJPG");
+  putLe32(p + 116, 0);                                                    // flags
+  putLe16(p + 120, 0);                                                    // priority
+  putLe16(p + 122, 0);                                                    // language
+  putLe32(p + 124, 0);                                                    // initial frames
+  putLe32(p + 128, static_cast<std::uint32_t>(10000000.0 / rate + 0.5));  // scale
+  putLe32(p + 132, 10000000);                                             // rate
+  putLe32(p + 136, 0);                                                    // start
+  putLe32(p + 140, total_frames);                                         // length
+  putLe32(p + 144, suggested);
+  putLe32(p + 148, 0);  // quality
+  putLe32(p + 152, 0);  // sample size
+  // 156..163: frame rectangle, four 16-bit zeros.
+  putCode(p + 164, "strf");
+  putLe32(p + 168, 40);
+  // Bitmap information header at 172.
+  putLe32(p + 172, 40);
+  putLe32(p + 176, static_cast<std::uint32_t>(width));
+  putLe32(p + 180, static_cast<std::uint32_t>(height));
+  putLe16(p + 184, 1);   // planes
+  putLe16(p + 186, 24);  // bits per pixel
+  putCode(p + 188, "MJPG");
+  const std::uint32_t row_bytes = ((static_cast<std::uint32_t>(width) * 24 + 31) / 8) & ~3u;
+  putLe32(p + 192, row_bytes * static_cast<std::uint32_t>(height));
+  // 196..211: pixels per metre, colours used, colours important: 0.
+  putCode(p + 212, "LIST");
+  putLe32(p + 216, static_cast<std::uint32_t>(writer->movi_end - kMoviCodeOffset));
+  putCode(p + 220, "movi");
+  if (!io::pwriteFull(fd, h.data(), h.size(), 0)) result = kFormatsErrWrite;
+  return result;
+}
+
+int AviWriterClose(AviWriter* writer) {
+  if (!writer) return 0;
+  const bool closed = io::closeChecked(writer->fd);
+  delete writer;
+  return closed ? 0 : kFormatsErrWrite;
+}
+
+}  // namespace kv4r::formats

@@ -1,0 +1,107 @@
+#include "formats/clip_export.h"
+
+#include <cstdio>
+#include <vector>
+
+#include "formats/avi_writer.h"
+#include "formats/clip_reader.h"
+#include "formats/formats_codes.h"
+#include "formats/frame_record.h"
+
+namespace kv4r::formats {
+
+int findExportRange(std::span<const ClipIndexEntry> index, std::int64_t start_s, std::int64_t end_s,
+                    int* first, int* last) {
+  int start_entry = -1;
+  int end_entry = -1;
+  for (std::size_t j = 0; j < index.size(); ++j) {
+    if (index[j].time_seconds == start_s) start_entry = static_cast<int>(j);
+    if (index[j].time_seconds == end_s) end_entry = static_cast<int>(j);
+  }
+  if (start_entry < 0 || end_entry < 0 || end_entry < start_entry) return kFormatsErrInvalidTime;
+  *first = start_entry;
+  *last = end_entry;
+  return 1;
+}
+
+int ExportClipRange(const std::string& clip_path, std::span<const ClipIndexEntry> index,
+                    std::int64_t start_s, std::int64_t end_s, const std::string& avi_path,
+                    const ExportProgress& progress, const JpegSizeFn& probe, ExportResult* result) {
+  ExportResult local;
+  ExportResult& r = result ? *result : local;
+  r = ExportResult{};
+  int first = 0, last = 0;
+  if (findExportRange(index, start_s, end_s, &first, &last) != 1) return kFormatsErrInvalidTime;
+  r.first_entry = first;
+  r.last_entry = last;
+  r.total = last - first + 1;
+  if (progress.begin) progress.begin(r.total);
+
+  ClipFilePtr clip(ClipFileOpen(clip_path));
+  if (!clip) return kFormatsErrOpen;
+  std::vector<std::uint8_t> buffer(kRecordBufferSize);
+  const int first_length = ReadClipRecord(clip.get(), index, first, nullptr, buffer);
+  if (first_length <= 0) return kFormatsErrShortRead;
+
+  const std::span<const std::uint8_t> first_record(buffer.data(),
+                                                   static_cast<std::size_t>(first_length));
+  const int decoded = probe ? probe(first_record, &r.width, &r.height)
+                            : decodeJpegSize(first_record, &r.width, &r.height);
+  if (decoded < 0) return kFormatsErrBadJpeg;
+
+  AviWriter* avi = AviWriterCreate(avi_path, r.width, r.height);
+  if (!avi) return kFormatsErrCreate;
+  int code = 1;
+  for (int j = first; j <= last; ++j) {
+    // The first record is still in the buffer.
+    const int length =
+        j == first ? first_length : ReadClipRecord(clip.get(), index, j, nullptr, buffer);
+    if (length <= 0) {  // the AVI is finished with what was written so far
+      r.read_failed = true;
+      break;
+    }
+    const int added =
+        AviWriterAddFrame(avi, std::span(buffer.data(), static_cast<std::size_t>(length)));
+    if (added < 0) {
+      code = kFormatsErrWrite;
+      break;
+    }
+    ++r.written;
+    const int percent = static_cast<int>(static_cast<std::int64_t>(j - first + 1) * 100 / r.total);
+    if (percent != 0 && progress.step) progress.step(percent);
+  }
+  if (AviWriterFinish(avi) < 0) code = kFormatsErrWrite;
+  if (AviWriterClose(avi) < 0) code = kFormatsErrWrite;
+  return code;
+}
+
+std::vector<ExportMessage> exportMessages(int code, const ExportResult& result,
+                                          const std::string& clip_path) {
+  char text[512];
+  switch (code) {
+    case kFormatsErrInvalidTime:
+      return {{"Invalid start/end time", false}};
+    case kFormatsErrOpen:
+      std::snprintf(text, sizeof text, "Invalid vrx file(%s)", clip_path.c_str());
+      return {{text, true}};
+    case kFormatsErrShortRead:
+      return {{"Vrx read error", true}};
+    case kFormatsErrBadJpeg:
+      return {{"Failed to decord jpeg", true}};
+    case kFormatsErrCreate:
+      return {{"AVI file open error", true}};
+    case kFormatsErrWrite:
+      return {{"AVI file write error", true}};
+    default:
+      break;
+  }
+  if (code < 0) return {{formatsCodeName(code), true}};
+  std::vector<ExportMessage> messages;
+  if (result.read_failed) messages.push_back({"Vrx read error", true});
+  std::snprintf(text, sizeof text, "Complete. %d/%d frames is recorded", result.written,
+                result.total);
+  messages.push_back({text, false});
+  return messages;
+}
+
+}  // namespace kv4r::formats

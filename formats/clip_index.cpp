@@ -1,0 +1,146 @@
+#include "formats/clip_index.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <cstring>
+#include <limits>
+
+#include "formats/file_io.h"
+#include "formats/formats_codes.h"
+#include "formats/frame_record.h"
+
+namespace kv4r::formats {
+
+namespace {
+
+constexpr std::size_t kEntriesPerWrite = 1024;  // index bytes are written in batches of 24 KiB
+
+// The index file being written: entries are batched, and a short write ends the scan with the
+// entries that reached the file.
+struct IndexOut {
+  int fd = -1;
+  std::array<ClipIndexEntry, kEntriesPerWrite> pending{};
+  std::size_t pending_count = 0;
+  int written = 0;      // entries wholly in the file
+  bool failed = false;  // a write came up short
+
+  bool flush() {
+    if (pending_count == 0 || failed) return !failed;
+    const std::size_t bytes = pending_count * kIndexEntrySize;
+    const std::size_t done = io::writeFull(fd, pending.data(), bytes);
+    written += static_cast<int>(done / kIndexEntrySize);
+    pending_count = 0;
+    failed = done != bytes;
+    return !failed;
+  }
+  bool add(const ClipIndexEntry& entry) {
+    pending[pending_count++] = entry;
+    return pending_count < kEntriesPerWrite || flush();
+  }
+};
+
+}  // namespace
+
+int clipIndexPath(const std::string& clip_path, std::string* index_path) {
+  const std::size_t at = clip_path.find(".vrx");
+  if (at == std::string::npos) return kFormatsErrIndexPath;
+  *index_path = clip_path.substr(0, at) + ".lst";
+  return 1;
+}
+
+int BuildClipIndex(const std::string& clip_path, std::string* index_path,
+                   const IndexProgressFn& progress) {
+  const int clip = ::open(clip_path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (clip < 0) return kFormatsErrOpen;
+  struct stat st {};
+  if (::fstat(clip, &st) != 0) {
+    io::closeChecked(clip);
+    return kFormatsErrSeek;
+  }
+  const std::int64_t clip_size = st.st_size;
+  if (progress && progress(kIndexProgressStart, clip_size) == 0) {
+    io::closeChecked(clip);
+    return kFormatsErrAborted;
+  }
+
+  IndexOut out;
+  int result = 0;
+  std::int64_t position = 0;
+  std::uint8_t fixed[kRecordFixedSize];
+  while (position < clip_size) {
+    const ssize_t got = io::preadFull(clip, fixed, sizeof fixed, position);
+    if (got != static_cast<ssize_t>(sizeof fixed)) {
+      result = kFormatsErrShortRead;
+      break;
+    }
+    FrameHeader header;
+    (void)parseFrameHeader(fixed, &header);
+    const std::int64_t record_offset = position;
+    // A record starting beyond the index's 32-bit offsets cannot be entered: the clip ends here
+    // as far as the index is concerned.
+    if (record_offset > std::numeric_limits<std::uint32_t>::max()) break;
+    // A length below the fixed part cannot move the scan forward: the clip ends here, and the
+    // record that claims it is not entered (it could never be read).
+    if (header.record_length < kRecordFixedSize) break;
+
+    bool accepted = true;
+    if (out.fd < 0) {
+      accepted =
+          header.source_number < 256 && header.camera_number >= 1 && header.camera_number <= 6;
+      if (accepted) {
+        std::string path;
+        if (clipIndexPath(clip_path, &path) != 1) {
+          result = kFormatsErrIndexPath;
+          break;
+        }
+        if (index_path) *index_path = path;
+        out.fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+        if (out.fd < 0) {
+          result = kFormatsErrCreate;
+          break;
+        }
+      }
+    }
+    if (accepted) {
+      ClipIndexEntry entry;
+      std::memcpy(&entry.source_word, fixed + kOffSourceNumber, 2);
+      entry.camera_byte = fixed[kOffCameraNumber];
+      entry.time_seconds = static_cast<std::int32_t>(RecordTime(header));
+      entry.record_offset = static_cast<std::uint32_t>(record_offset);
+      if (!out.add(entry)) break;
+    }
+    if (progress && progress(kIndexProgressRecord, record_offset) == 0) {
+      result = kFormatsErrAborted;
+      break;
+    }
+    position += header.record_length;
+  }
+
+  io::closeChecked(clip);
+  if (out.fd >= 0) {
+    (void)out.flush();
+    if (!io::closeChecked(out.fd) && result >= 0) result = kFormatsErrWrite;
+  }
+  if (result < 0) return result;
+  if (progress) (void)progress(kIndexProgressDone, 0);
+  return out.written;
+}
+
+int LoadClipIndex(const std::string& index_path, int count, std::vector<ClipIndexEntry>* entries) {
+  entries->clear();
+  if (count <= 0) return kFormatsErrNoEntries;
+  const int fd = ::open(index_path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return kFormatsErrOpen;
+  std::vector<ClipIndexEntry> loaded(static_cast<std::size_t>(count));
+  const std::size_t bytes = loaded.size() * kIndexEntrySize;
+  const ssize_t got = io::preadFull(fd, loaded.data(), bytes, 0);
+  io::closeChecked(fd);
+  if (got != static_cast<ssize_t>(bytes)) return kFormatsErrShortRead;
+  *entries = std::move(loaded);
+  return count;
+}
+
+}  // namespace kv4r::formats

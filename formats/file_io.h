@@ -1,0 +1,26 @@
+// Internal to the formats library: whole-buffer reads and writes on POSIX file descriptors that
+// retry on EINTR and partial transfers.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <cstdint>
+
+namespace kv4r::formats::io {
+
+// Reads up to `size` bytes at `offset`; returns the bytes read (fewer only at the end of the file)
+// or -1 on an I/O error. Leaves the descriptor's file position alone.
+[[nodiscard]] ssize_t preadFull(int fd, void* data, std::size_t size, std::int64_t offset);
+
+// Writes all `size` bytes at the descriptor's position; returns the bytes written before an error
+// (== size on success).
+[[nodiscard]] std::size_t writeFull(int fd, const void* data, std::size_t size);
+
+// Writes all `size` bytes at `offset`; true when all were written.
+[[nodiscard]] bool pwriteFull(int fd, const void* data, std::size_t size, std::int64_t offset);
+
+// Closes a descriptor; true when the close reported no error.
+bool closeChecked(int fd);
+
+}  // namespace kv4r::formats::io
