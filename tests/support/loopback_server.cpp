@@ -75,7 +75,6 @@ LoopbackServer::~LoopbackServer() {
   signal(stop_fd_);
   acceptor_.join();
   for (auto& thread : threads_) thread.join();
-  for (auto& connection : connections_) close(connection->wake_fd);
   close(stop_fd_);
   close(listen_fd_);
 }
@@ -120,7 +119,9 @@ bool LoopbackServer::waitForClosed(std::size_t index, std::chrono::milliseconds 
 void LoopbackServer::releaseOpenConnections() {
   std::lock_guard lock(mutex_);
   for (auto& connection : connections_) {
-    if (!connection->reply.close_after_writes) signal(connection->wake_fd);
+    if (!connection->reply.close_after_writes && connection->wake_fd >= 0) {
+      signal(connection->wake_fd);
+    }
   }
 }
 
@@ -226,6 +227,8 @@ void LoopbackServer::serve(Connection& connection) {
   }
   close(connection.fd);
   std::lock_guard lock(mutex_);
+  close(connection.wake_fd);
+  connection.wake_fd = -1;
   connection.request_done = true;
   connection.closed = true;
   changed_.notify_all();

@@ -33,6 +33,15 @@ struct LoopbackReply {
   // true: end the sending side after the writes. false: keep the connection open until the
   // client closes it, releaseOpenConnections() is called or the server stops.
   bool close_after_writes = true;
+
+  // Answers after the request and ends the connection.
+  static LoopbackReply closing(std::vector<std::string> writes, bool read_request = true) {
+    return LoopbackReply{read_request, std::move(writes), true};
+  }
+  // Answers after the request and keeps the connection open.
+  static LoopbackReply keepingOpen(std::vector<std::string> writes, bool read_request = true) {
+    return LoopbackReply{read_request, std::move(writes), false};
+  }
 };
 
 class LoopbackServer {

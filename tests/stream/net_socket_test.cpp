@@ -1,0 +1,154 @@
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "stream/socket_io.h"
+#include "tests/support/loopback_server.h"
+
+namespace kv4r::stream {
+namespace {
+
+using kv4r::testing::LoopbackReply;
+using kv4r::testing::LoopbackServer;
+
+sockaddr_in loopback(std::uint16_t port) {
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = LoopbackServer::addressBe();
+  address.sin_port = htons(port);
+  return address;
+}
+
+bool isOpen(int fd) {
+  return fcntl(fd, F_GETFD) != -1;
+}
+
+class NetSocket : public ::testing::Test {
+ protected:
+  // A time-out second lasts 40 ms here, so the designed 5 s waits take 200 ms.
+  void SetUp() override { previous_ = setTimeoutSecondForTesting(std::chrono::milliseconds(40)); }
+  void TearDown() override { setTimeoutSecondForTesting(previous_); }
+
+  // A socket connected to `server`; the test owns it.
+  int connectTo(const LoopbackServer& server) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    EXPECT_EQ(sockConnect(fd, loopback(server.port()), kRequestTimeout_s), 0);
+    return fd;
+  }
+
+ private:
+  std::chrono::milliseconds previous_{};
+};
+
+TEST_F(NetSocket, ConnectRefusedReportsTheErrorAndLeavesTheSocketToItsOwner) {
+  kv4r::testing::RefusingPort refusing;
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  errno = 0;
+  EXPECT_EQ(sockConnect(fd, loopback(refusing.port()), kRequestTimeout_s), -1);
+  EXPECT_EQ(errno, ECONNREFUSED);
+  EXPECT_TRUE(isOpen(fd));
+  sockClose(fd);
+}
+
+TEST_F(NetSocket, ConnectWithoutAnswerTimesOut) {
+  kv4r::testing::UnansweredListener unanswered;
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const auto start = std::chrono::steady_clock::now();
+  errno = 0;
+  EXPECT_EQ(sockConnect(fd, loopback(unanswered.port()), kRequestTimeout_s), -1);
+  EXPECT_EQ(errno, ETIMEDOUT);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(200));
+  EXPECT_TRUE(isOpen(fd));
+  sockClose(fd);
+}
+
+TEST_F(NetSocket, ConnectedSocketIsBlocking) {
+  LoopbackServer server;
+  const int fd = connectTo(server);
+  EXPECT_EQ(fcntl(fd, F_GETFL) & O_NONBLOCK, 0);
+  sockClose(fd);
+}
+
+TEST_F(NetSocket, ReceiveTimeOutKeepsTheSocketOpen) {
+  LoopbackServer server(LoopbackReply::keepingOpen({}, false));
+  const int fd = connectTo(server);
+  char byte = 0;
+  errno = 0;
+  EXPECT_EQ(sockRecv(fd, &byte, 1, 0, kRequestTimeout_s), -1);
+  EXPECT_EQ(errno, ETIMEDOUT);
+  EXPECT_TRUE(isOpen(fd));
+  errno = 0;
+  EXPECT_EQ(sockRecvN(fd, &byte, 1, 0, 0), -1);
+  EXPECT_EQ(errno, ETIMEDOUT);
+  EXPECT_TRUE(isOpen(fd));
+  sockClose(fd);
+  EXPECT_TRUE(server.waitForClosed(0));
+}
+
+TEST_F(NetSocket, ReceiveAllCollectsSeveralWritesAndStopsAtTheEnd) {
+  LoopbackServer server(LoopbackReply::closing({"abc", "defg", "hi"}, false));
+  const int fd = connectTo(server);
+  std::string buffer(16, '\0');
+  EXPECT_EQ(sockRecvN(fd, buffer.data(), 4, 0, kRequestTimeout_s), 4);
+  EXPECT_EQ(buffer.substr(0, 4), "abcd");
+  // Asking for more than remains returns what came before the server closed.
+  EXPECT_EQ(sockRecvN(fd, buffer.data(), buffer.size(), 0, kRequestTimeout_s), 5);
+  EXPECT_EQ(buffer.substr(0, 5), "efghi");
+  sockClose(fd);
+}
+
+TEST_F(NetSocket, SendToAClosedPeerFailsWithoutSignal) {
+  auto server = std::make_unique<LoopbackServer>(LoopbackReply::keepingOpen({}, false));
+  const int fd = connectTo(*server);
+  ASSERT_TRUE(server->waitForConnections(1));
+  server.reset();  // closes the server's side completely
+  char byte = 0;
+  EXPECT_EQ(sockRecv(fd, &byte, 1, 0, kRequestTimeout_s), 0);
+  // The first send reaches a closed socket, which answers with a reset; wait for it.
+  const std::string data = "late request";
+  EXPECT_EQ(sockSendAll(fd, data.data(), data.size(), 0), static_cast<int>(data.size()));
+  pollfd hangup{fd, 0, 0};
+  EXPECT_EQ(poll(&hangup, 1, 10000), 1);  // POLLHUP/POLLERR: the reset has arrived
+  // Now the send fails; with a SIGPIPE the test program would die here.
+  errno = 0;
+  EXPECT_EQ(sockSendAll(fd, data.data(), data.size(), 0), -1);
+  EXPECT_EQ(errno, EPIPE);
+  sockClose(fd);
+}
+
+TEST_F(NetSocket, ShutdownFromAnotherThreadWakesABlockedReceive) {
+  LoopbackServer server(LoopbackReply::keepingOpen({}, false));
+  const int fd = connectTo(server);
+  int result = -2;
+  std::thread receiver([&] {
+    char byte = 0;
+    result = sockRecv(fd, &byte, 1, 0, -1);  // would wait for ever
+  });
+  shutdown(fd, SHUT_RDWR);
+  receiver.join();
+  EXPECT_EQ(result, 0);
+  EXPECT_TRUE(isOpen(fd));
+  sockClose(fd);
+}
+
+TEST_F(NetSocket, CloseIgnoresNoSocketAndEndsTheConnection) {
+  sockClose(kNoSocket);
+  LoopbackServer server(LoopbackReply::keepingOpen({}, false));
+  const int fd = connectTo(server);
+  ASSERT_TRUE(server.waitForConnections(1));
+  sockClose(fd);
+  EXPECT_FALSE(isOpen(fd));
+  EXPECT_TRUE(server.waitForClosed(0));
+}
+
+}  // namespace
+}  // namespace kv4r::stream
