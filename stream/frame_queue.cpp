@@ -37,16 +37,20 @@ FrameQueue* QCreate() {
 
 int QPut(FrameQueue* queue, void* item) {
   if (queue == nullptr) return 0;
-  std::lock_guard guard(queue->lock);
-  const int next = (queue->tail + 1) % kFrameQueueSlots;
-  if (next == queue->head) return 0;  // full (head is never -1 here: tail is -1 then, next is 0)
-  queue->tail = next;
-  queue->slots[next] = item;
-  queue->count.fetch_add(1, std::memory_order_relaxed);
-  if (queue->head == -1) {
-    queue->head = next;
-    queue->items.release();
+  bool was_empty = false;
+  {
+    std::lock_guard guard(queue->lock);
+    const int next = (queue->tail + 1) % kFrameQueueSlots;
+    if (next == queue->head) return 0;  // full (head is never -1 here: tail is -1 then, next is 0)
+    queue->tail = next;
+    queue->slots[next] = item;
+    queue->count.fetch_add(1, std::memory_order_relaxed);
+    was_empty = queue->head == -1;
+    if (was_empty) queue->head = next;
   }
+  // Released after the lock, so that the woken thread does not at once block on it. A thread that
+  // takes the item in between leaves a stale count, which only makes a waiter look once more.
+  if (was_empty) queue->items.release();
   return 1;
 }
 

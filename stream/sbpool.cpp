@@ -152,15 +152,18 @@ int poolPut(void* block) {
     return 0;
   }
   SBPOOL* pool = header->owner;
-  std::lock_guard guard(pool->lock);
-  if (header->extra_refs > 0) {
-    --header->extra_refs;
-    return 1;
+  {
+    std::lock_guard guard(pool->lock);
+    if (header->extra_refs > 0) {
+      --header->extra_refs;
+      return 1;
+    }
+    header->handed_out = 0;
+    header->next_free = pool->free_head;
+    pool->free_head = header;
+    pool->free_count.fetch_add(1, std::memory_order_relaxed);
   }
-  header->handed_out = 0;
-  header->next_free = pool->free_head;
-  pool->free_head = header;
-  pool->free_count.fetch_add(1, std::memory_order_relaxed);
+  // Released after the lock, so that the woken thread does not at once block on it.
   pool->free_blocks.release();
   return 1;
 }
