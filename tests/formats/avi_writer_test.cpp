@@ -1,0 +1,187 @@
+#include "formats/avi_writer.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "formats/clip_writer.h"
+#include "formats/formats_codes.h"
+#include "tests/formats/clip_fixture.h"
+#include "tests/support/sample_jpeg.h"
+#include "tests/support/test_env.h"
+
+namespace kv4r::formats {
+namespace {
+
+using testing::Bytes;
+
+std::uint32_t le32(const Bytes& b, std::size_t at) {
+  return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (std::uint32_t{b[at + 3]} << 24);
+}
+std::string code(const Bytes& b, std::size_t at) {
+  return std::string(reinterpret_cast<const char*>(&b[at]), 4);
+}
+
+// Writes the frames with the writer and returns the file's bytes.
+Bytes writeAvi(const std::filesystem::path& path, const std::vector<Bytes>& frames, int width,
+               int height) {
+  AviWriter* writer = AviWriterCreate(path.string(), width, height);
+  EXPECT_NE(writer, nullptr);
+  for (std::size_t i = 0; i < frames.size(); ++i) {
+    EXPECT_EQ(AviWriterAddFrame(writer, frames[i]), static_cast<int>(i + 1));
+  }
+  EXPECT_EQ(AviWriterFinish(writer), 0);
+  EXPECT_EQ(AviWriterClose(writer), 0);
+  return testing::readBytes(path);
+}
+
+TEST(AviWriterTest, OddFrameGetsTwoMarkerBytesAndOnePad) {
+  testing::TempDir dir;
+  const Bytes frame(1001, 0x5A);
+  const Bytes avi = writeAvi(dir / "a.avi", {frame, Bytes(10, 1)}, 8, 8);
+  EXPECT_EQ(code(avi, 224), "00db");
+  EXPECT_EQ(le32(avi, 228), 1003u);
+  EXPECT_EQ(avi[232 + 1000], 0x5A);
+  EXPECT_EQ(avi[232 + 1001], 0xFF);
+  EXPECT_EQ(avi[232 + 1002], 0xFF);
+  EXPECT_EQ(avi[232 + 1003], 0x00);
+  EXPECT_EQ(code(avi, 224 + 1012), "00db");  // the next chunk
+  EXPECT_EQ(le32(avi, 224 + 1012 + 4), 12u);
+}
+
+TEST(AviWriterTest, HeadersOfTwoFramesAt352x240) {
+  testing::TempDir dir;
+  const Bytes avi = writeAvi(dir / "b.avi", {Bytes(5000, 1), Bytes(7001, 2)}, 352, 240);
+  const std::size_t chunks_end = 224 + 5010 + 7012;
+  ASSERT_EQ(avi.size(), chunks_end + 8 + 32);
+  EXPECT_EQ(code(avi, 0), "RIFF");
+  EXPECT_EQ(le32(avi, 4), avi.size() - 8);
+  EXPECT_EQ(code(avi, 8), "AVI ");
+  EXPECT_EQ(code(avi, 12), "LIST");
+  EXPECT_EQ(le32(avi, 16), 192u);
+  EXPECT_EQ(code(avi, 20), "hdrl");
+  EXPECT_EQ(code(avi, 24), "avih");
+  EXPECT_EQ(le32(avi, 28), 56u);
+  EXPECT_EQ(le32(avi, 32), 33367u);   // microseconds per frame
+  EXPECT_EQ(le32(avi, 36), 210150u);  // maximum bytes per second
+  EXPECT_EQ(le32(avi, 40), 1u);
+  EXPECT_EQ(le32(avi, 44), 0x10u);
+  EXPECT_EQ(le32(avi, 48), 2u);
+  EXPECT_EQ(le32(avi, 56), 1u);
+  EXPECT_EQ(le32(avi, 60), 7012u);  // suggested buffer size
+  EXPECT_EQ(le32(avi, 64), 352u);
+  EXPECT_EQ(le32(avi, 68), 240u);
+  EXPECT_EQ(code(avi, 88), "LIST");
+  EXPECT_EQ(le32(avi, 92), 116u);
+  EXPECT_EQ(code(avi, 96), "strl");
+  EXPECT_EQ(code(avi, 100), "strh");
+  EXPECT_EQ(code(avi, 108), "vids");
+  EXPECT_EQ(code(avi, 112), "MJPG");
+  EXPECT_EQ(le32(avi, 128), 333667u);
+  EXPECT_EQ(le32(avi, 132), 10000000u);
+  EXPECT_EQ(le32(avi, 140), 2u);
+  EXPECT_EQ(le32(avi, 144), 7012u);
+  EXPECT_EQ(code(avi, 164), "strf");
+  EXPECT_EQ(le32(avi, 172), 40u);
+  EXPECT_EQ(le32(avi, 176), 352u);
+  EXPECT_EQ(le32(avi, 180), 240u);
+  EXPECT_EQ(le32(avi, 184), 1u | (24u << 16));
+  EXPECT_EQ(code(avi, 188), "MJPG");
+  EXPECT_EQ(le32(avi, 192), 253440u);
+  EXPECT_EQ(code(avi, 212), "LIST");
+  EXPECT_EQ(le32(avi, 216), 12026u);
+  EXPECT_EQ(code(avi, 220), "movi");
+  // Index: "00db", key frame, offset from "movi", payload size.
+  EXPECT_EQ(code(avi, chunks_end), "idx1");
+  EXPECT_EQ(le32(avi, chunks_end + 4), 32u);
+  EXPECT_EQ(code(avi, chunks_end + 8), "00db");
+  EXPECT_EQ(le32(avi, chunks_end + 12), 0x10u);
+  EXPECT_EQ(le32(avi, chunks_end + 16), 4u);
+  EXPECT_EQ(le32(avi, chunks_end + 20), 5002u);
+  EXPECT_EQ(le32(avi, chunks_end + 32), 4u + 5010u);
+  EXPECT_EQ(le32(avi, chunks_end + 36), 7003u);
+}
+
+TEST(AviWriterTest, FinishWithoutFramesGivesAnEmptyValidFile) {
+  testing::TempDir dir;
+  const Bytes avi = writeAvi(dir / "c.avi", {}, 352, 240);
+  ASSERT_EQ(avi.size(), 232u);
+  EXPECT_EQ(le32(avi, 48), 0u);
+  EXPECT_EQ(le32(avi, 60), 8u);
+  EXPECT_EQ(le32(avi, 216), 4u);
+  EXPECT_EQ(code(avi, 224), "idx1");
+  EXPECT_EQ(le32(avi, 228), 0u);
+}
+
+TEST(AviWriterTest, UnknownSizeIsTakenFromTheFirstFrame) {
+  testing::TempDir dir;
+  testing::SamplePicture picture;
+  picture.width = 176;
+  picture.height = 112;
+  const std::vector<std::uint8_t> jpeg = testing::encodeSampleJpeg(picture);
+  const Bytes avi = writeAvi(dir / "d.avi", {Bytes(jpeg.begin(), jpeg.end())}, 0, 0);
+  EXPECT_EQ(le32(avi, 64), 176u);
+  EXPECT_EQ(le32(avi, 68), 112u);
+  EXPECT_EQ(le32(avi, 176), 176u);
+  EXPECT_EQ(le32(avi, 180), 112u);
+  // A frame that is not a JPEG leaves the size at 0 rather than inventing one.
+  const Bytes junk = writeAvi(dir / "e.avi", {Bytes(100, 7)}, 0, 0);
+  EXPECT_EQ(le32(junk, 64), 0u);
+}
+
+TEST(AviWriterTest, FrameBufferIsOnlyRead) {
+  testing::TempDir dir;
+  // The frame is the tail of a larger buffer whose following bytes must stay as they are.
+  Bytes buffer(40, 0x11);
+  AviWriter* writer = AviWriterCreate((dir / "f.avi").string(), 1, 1);
+  ASSERT_NE(writer, nullptr);
+  EXPECT_EQ(AviWriterAddFrame(writer, std::span(buffer).first(37)), 1);
+  EXPECT_EQ(AviWriterFinish(writer), 0);
+  EXPECT_EQ(AviWriterClose(writer), 0);
+  EXPECT_EQ(buffer, Bytes(40, 0x11));
+}
+
+TEST(AviWriterTest, WriteErrorsAreReported) {
+  // /dev/full takes the open but fails every write with "no space".
+  AviWriter* writer = AviWriterCreate("/dev/full", 352, 240);
+  ASSERT_NE(writer, nullptr);
+  EXPECT_EQ(AviWriterAddFrame(writer, Bytes(100, 1)), kFormatsErrWrite);
+  EXPECT_EQ(AviWriterAddFrame(writer, Bytes(100, 1)), kFormatsErrWrite);
+  EXPECT_LT(AviWriterFinish(writer), 0);
+  EXPECT_EQ(AviWriterClose(writer), 0);
+
+  EXPECT_EQ(AviWriterCreate("/nonexistent-dir/x.avi", 1, 1), nullptr);
+  EXPECT_EQ(AviWriterAddFrame(nullptr, Bytes(1)), kFormatsErrArgument);
+  EXPECT_EQ(AviWriterFinish(nullptr), kFormatsErrArgument);
+}
+
+TEST(ClipWriterTest, AppendsWholeRecordsAndRefusesLiars) {
+  testing::TempDir dir;
+  ClipWriter* writer = ClipWriterCreate((dir / "a.tmp").string());
+  ASSERT_NE(writer, nullptr);
+  const Bytes a = testing::syntheticRecord(100), b = testing::syntheticRecord(300);
+  Bytes padded = a;
+  padded.resize(150, 0xEE);  // bytes behind the record are not part of it
+  EXPECT_EQ(ClipWriterAppend(writer, padded), 100);
+  EXPECT_EQ(ClipWriterAppend(writer, b), 300);
+  Bytes liar = a;
+  (void)writeBe32(liar, kOffRecordLength, 101);
+  EXPECT_EQ(ClipWriterAppend(writer, liar), kFormatsErrBadRecord);
+  EXPECT_EQ(ClipWriterAppend(writer, std::span(a).first(59)), kFormatsErrTooShort);
+  EXPECT_EQ(ClipWriterBytes(writer), 400u);
+  EXPECT_EQ(ClipWriterClose(writer), 1);
+  EXPECT_EQ(testing::readBytes(dir / "a.tmp"), testing::concat({a, b}));
+
+  writer = ClipWriterCreate("/dev/full");
+  ASSERT_NE(writer, nullptr);
+  EXPECT_EQ(ClipWriterAppend(writer, a), kFormatsErrWrite);
+  EXPECT_EQ(ClipWriterAppend(writer, a), kFormatsErrWrite);
+  EXPECT_EQ(ClipWriterClose(writer), kFormatsErrWrite);
+
+  EXPECT_EQ(replaceExtension("/rec/a.avi", ".tmp"), "/rec/a.tmp");
+  EXPECT_EQ(replaceExtension("/rec.d/a", ".tmp"), "/rec.d/a.tmp");
+  EXPECT_EQ(replaceExtension("/rec/a.b.tmp", ".vrx"), "/rec/a.b.vrx");
+}
+
+}  // namespace
+}  // namespace kv4r::formats
