@@ -60,7 +60,11 @@ int pollOne(int fd, short events, const Deadline& deadline, bool return_on_eintr
   for (;;) {
     pollfd p{fd, events, 0};
     const int n = poll(&p, 1, pollTimeoutMs(deadline));
-    if (n > 0) return p.revents == 0 ? -1 : p.revents;
+    if (n > 0) {
+      if ((p.revents & POLLNVAL) == 0) return p.revents;
+      errno = EBADF;  // not an open descriptor
+      return -1;
+    }
     if (n == 0) return 0;
     if (errno != EINTR || return_on_eintr) return -1;
   }

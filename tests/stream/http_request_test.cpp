@@ -230,14 +230,5 @@ TEST_F(HttpRequest, OpenReturnsASocketWithTheRequestSent) {
   sockClose(fd);
 }
 
-TEST(HttpCodes, EveryCodeHasAName) {
-  EXPECT_STREQ(streamCodeName(12), "ok");
-  EXPECT_STREQ(streamCodeName(kQueryFailed), "query failed");
-  EXPECT_STRNE(streamCodeName(kQueryTooLarge), "unknown code");
-  EXPECT_STRNE(streamCodeName(kQueryNoBuffer), "unknown code");
-  EXPECT_STRNE(streamCodeName(kStreamFailed), "unknown code");
-  EXPECT_STREQ(streamCodeName(-1000), "unknown code");
-}
-
 }  // namespace
 }  // namespace kv4r::stream
