@@ -85,7 +85,7 @@ int sockConnect(int fd, const sockaddr_in& address, int timeout_s) {
       errno = ETIMEDOUT;
       return -1;
     }
-    // A failed connect reports POLLERR/POLLHUP; select() would have marked it writable.
+    // A failed connect reports POLLERR/POLLHUP: ready, with the reason in SO_ERROR.
     if (revents < 0 || (revents & (POLLIN | POLLOUT | POLLERR | POLLHUP)) == 0) {
       traceNotSet();
       return -1;
