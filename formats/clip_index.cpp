@@ -51,8 +51,43 @@ int clipIndexPath(const std::string& clip_path, std::string* index_path) {
   return 1;
 }
 
-int BuildClipIndex(const std::string& clip_path, std::string* index_path,
-                   const IndexProgressFn& progress) {
+namespace {
+
+// Entries kept in memory.
+struct MemoryOut {
+  std::vector<ClipIndexEntry>* entries = nullptr;
+  int start(const std::string&, std::string*) { return 1; }
+  bool add(const ClipIndexEntry& entry) {
+    entries->push_back(entry);
+    return true;
+  }
+  int finish(int result) { return result < 0 ? result : static_cast<int>(entries->size()); }
+};
+
+// Entries written to the index file beside the clip.
+struct FileOut {
+  IndexOut out;
+  int start(const std::string& clip_path, std::string* index_path) {
+    std::string path;
+    if (clipIndexPath(clip_path, &path) != 1) return kFormatsErrIndexPath;
+    if (index_path) *index_path = path;
+    out.fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    return out.fd < 0 ? kFormatsErrCreate : 1;
+  }
+  bool add(const ClipIndexEntry& entry) { return out.add(entry); }
+  int finish(int result) {
+    if (out.fd >= 0) {
+      (void)out.flush();
+      if (!io::closeChecked(out.fd) && result >= 0) result = kFormatsErrWrite;
+    }
+    return result < 0 ? result : out.written;
+  }
+};
+
+// The scan shared by both sinks: see BuildClipIndex.
+template <typename Sink>
+int scanIntoIndex(const std::string& clip_path, std::string* index_path,
+                  const IndexProgressFn& progress, Sink& sink) {
   const int clip = ::open(clip_path.c_str(), O_RDONLY | O_CLOEXEC);
   if (clip < 0) return kFormatsErrOpen;
   struct stat st {};
@@ -66,7 +101,7 @@ int BuildClipIndex(const std::string& clip_path, std::string* index_path,
     return kFormatsErrAborted;
   }
 
-  IndexOut out;
+  bool started = false;
   int result = 0;
   std::int64_t position = 0;
   std::uint8_t fixed[kRecordFixedSize];
@@ -87,21 +122,14 @@ int BuildClipIndex(const std::string& clip_path, std::string* index_path,
     if (header.record_length < kRecordFixedSize) break;
 
     bool accepted = true;
-    if (out.fd < 0) {
+    if (!started) {
       accepted =
           header.source_number < 256 && header.camera_number >= 1 && header.camera_number <= 6;
       if (accepted) {
-        std::string path;
-        if (clipIndexPath(clip_path, &path) != 1) {
-          result = kFormatsErrIndexPath;
-          break;
-        }
-        if (index_path) *index_path = path;
-        out.fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-        if (out.fd < 0) {
-          result = kFormatsErrCreate;
-          break;
-        }
+        result = sink.start(clip_path, index_path);
+        if (result < 0) break;
+        result = 0;
+        started = true;
       }
     }
     if (accepted) {
@@ -110,7 +138,7 @@ int BuildClipIndex(const std::string& clip_path, std::string* index_path,
       entry.camera_byte = fixed[kOffCameraNumber];
       entry.time_seconds = static_cast<std::int32_t>(RecordTime(header));
       entry.record_offset = static_cast<std::uint32_t>(record_offset);
-      if (!out.add(entry)) break;
+      if (!sink.add(entry)) break;
     }
     if (progress && progress(kIndexProgressRecord, record_offset) == 0) {
       result = kFormatsErrAborted;
@@ -120,13 +148,27 @@ int BuildClipIndex(const std::string& clip_path, std::string* index_path,
   }
 
   io::closeChecked(clip);
-  if (out.fd >= 0) {
-    (void)out.flush();
-    if (!io::closeChecked(out.fd) && result >= 0) result = kFormatsErrWrite;
-  }
-  if (result < 0) return result;
-  if (progress) (void)progress(kIndexProgressDone, 0);
-  return out.written;
+  result = sink.finish(result);
+  if (result >= 0 && progress) (void)progress(kIndexProgressDone, 0);
+  return result;
+}
+
+}  // namespace
+
+int BuildClipIndex(const std::string& clip_path, std::string* index_path,
+                   const IndexProgressFn& progress) {
+  FileOut sink;
+  return scanIntoIndex(clip_path, index_path, progress, sink);
+}
+
+int IndexClipInMemory(const std::string& clip_path, const IndexProgressFn& progress,
+                      std::vector<ClipIndexEntry>* entries) {
+  entries->clear();
+  MemoryOut sink;
+  sink.entries = entries;
+  const int result = scanIntoIndex(clip_path, nullptr, progress, sink);
+  if (result < 0) entries->clear();
+  return result;
 }
 
 int LoadClipIndex(const std::string& index_path, int count, std::vector<ClipIndexEntry>* entries) {

@@ -63,6 +63,13 @@ using IndexProgressFn = std::function<int(int code, std::int64_t value)>;
 [[nodiscard]] int BuildClipIndex(const std::string& clip_path, std::string* index_path,
                                  const IndexProgressFn& progress);
 
+// The same scan as BuildClipIndex into memory: no index file is derived or written, so any clip
+// path works (tools use it on clips they may not write beside). Returns the number of entries with
+// *entries replaced, or the codes of BuildClipIndex except kFormatsErrIndexPath and
+// kFormatsErrCreate (on failure *entries is left empty).
+[[nodiscard]] int IndexClipInMemory(const std::string& clip_path, const IndexProgressFn& progress,
+                                    std::vector<ClipIndexEntry>* entries);
+
 // Loads exactly `count` entries from the start of the index file into *entries (replaced).
 // Returns `count`, or kFormatsErrNoEntries when count <= 0 (a clip without a valid record is not
 // opened), kFormatsErrOpen, or kFormatsErrShortRead when the file holds fewer than count × 24

@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 
 #include "formats/clip_reader.h"
+#include "formats/clip_scan.h"
 #include "formats/formats_codes.h"
 #include "tests/formats/clip_fixture.h"
 #include "tests/support/test_env.h"
@@ -196,6 +198,53 @@ TEST_F(ClipIndexTest, ReadKeepsTheLastTwoStampsAndRefusesOversizedRecords) {
   EXPECT_EQ(ReadClipRecord(file.get(), entries, 3, &stamps, buffer), kFormatsErrArgument);
   EXPECT_EQ(ReadClipRecord(file.get(), entries, -1, &stamps, buffer), kFormatsErrArgument);
   EXPECT_EQ(ReadClipRecord(nullptr, entries, 0, &stamps, buffer), kFormatsErrArgument);
+}
+
+TEST_F(ClipIndexTest, InMemoryIndexMatchesTheFileAndNeedsNoVrxPath) {
+  const Bytes bytes = concat(
+      {syntheticRecord(100, 0), syntheticRecord(200, 2, kStamp2004 + 5), syntheticRecord(300, 4)});
+  std::vector<ClipIndexEntry> from_file, in_memory;
+  ASSERT_EQ(buildAndLoad(bytes, &from_file), 2);
+  testing::writeBytes(dir_ / "clip.bin", bytes);
+  ASSERT_EQ(IndexClipInMemory((dir_ / "clip.bin").string(), {}, &in_memory), 2);
+  ASSERT_EQ(0, std::memcmp(from_file.data(), in_memory.data(), 2 * sizeof(ClipIndexEntry)));
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "clip.lst"));
+  Bytes cut(bytes.begin(), bytes.begin() + 330);
+  testing::writeBytes(dir_ / "clip.bin", cut);
+  EXPECT_EQ(IndexClipInMemory((dir_ / "clip.bin").string(), {}, &in_memory), kFormatsErrShortRead);
+  EXPECT_TRUE(in_memory.empty());
+}
+
+TEST_F(ClipIndexTest, ScanVisitsEveryRecordAndSaysWhyItStopped) {
+  Bytes bytes = concat({syntheticRecord(100, 0), syntheticRecord(200), syntheticRecord(300)});
+  bytes.resize(bytes.size() - 10);  // the last body is cut
+  ClipFilePtr file(ClipFileOpen(clip(bytes)));
+  std::vector<std::pair<std::int64_t, bool>> seen;
+  ClipScanEnd end;
+  ASSERT_EQ(scanClip(
+                file.get(),
+                [&seen](const ClipRecordInfo& info) {
+                  seen.emplace_back(info.offset, info.complete);
+                  return 1;
+                },
+                &end),
+            1);
+  EXPECT_EQ(seen,
+            (std::vector<std::pair<std::int64_t, bool>>{{0, true}, {100, true}, {300, false}}));
+  EXPECT_EQ(end.stop_code, 0);
+
+  Bytes liar = syntheticRecord(100);
+  (void)writeBe32(liar, kOffRecordLength, 3);
+  file.reset(ClipFileOpen(clip(concat({syntheticRecord(100), liar}))));
+  ASSERT_EQ(scanClip(file.get(), {}, &end), 1);
+  EXPECT_EQ(end.records, 1);
+  EXPECT_EQ(end.stop_code, kFormatsErrTooShort);
+  EXPECT_EQ(end.end_offset, 100);
+
+  file.reset(ClipFileOpen(clip(Bytes(30, 0xFF))));
+  ASSERT_EQ(scanClip(file.get(), {}, &end), 1);
+  EXPECT_EQ(end.stop_code, kFormatsErrShortRead);
+  EXPECT_EQ(end.records, 0);
 }
 
 }  // namespace
