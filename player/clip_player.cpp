@@ -148,7 +148,8 @@ int ClipPlayerWorker(ClipPlayer* player) {
   int length = readRecord(record_position);
   while (player->stop_request.load() != 1) {
     const std::int64_t t0_ms = clock.nowMs();
-    player->frame_callback(buffer.data(), length, record_position);
+    const int shown_position = record_position;
+    player->frame_callback(buffer.data(), length, shown_position);
     const std::int64_t t1_ms = clock.nowMs();
 
     int mode = player->play_mode.load();
@@ -174,7 +175,10 @@ int ClipPlayerWorker(ClipPlayer* player) {
 
     mode = player->play_mode.load();
     bool suspended = false;
-    if (mode == kModePause || mode == kModeStop) {
+    // In pause the worker suspends only once the record at the position has been shown: a step or
+    // seek that arrived while it was awake gets its picture in the next cycle. Stop keeps the
+    // picture on screen until the next command.
+    if ((mode == kModePause && record_position == shown_position) || mode == kModeStop) {
       suspended = true;
       player->worker_state.store(kWorkerSuspended);
       report(kStatusIdle);
@@ -189,8 +193,12 @@ int ClipPlayerWorker(ClipPlayer* player) {
     }
 
     // The user's pause already separated the two pictures; pacing resumes with the next record.
-    // (The two stamps may belong to records far apart after a stop or a seek.)
-    if (!suspended) clock.sleepMs(FrameDelay(*player, t1_ms - t0_ms), player->wake);
+    // (The two stamps may belong to records far apart after a stop or a seek.) Speed 10.0 plays
+    // as fast as the worker can go: no wait at all, not even the 1 ms FrameDelay gives.
+    if (!suspended) {
+      const int delay_ms = FrameDelay(*player, t1_ms - t0_ms);
+      if (player->speed.load() != kUnpacedSpeed) clock.sleepMs(delay_ms, player->wake);
+    }
   }
   return end(1);
 }

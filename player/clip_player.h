@@ -97,7 +97,8 @@ int ClipPlayerSetSpeed(ClipPlayer* player, double speed);
 // Milliseconds the worker waits after showing a record, given how long the frame callback took:
 // 0 in pause; otherwise the capture gap between the two records read last (either direction)
 // divided by the speed and truncated, at most 2,000, less `elapsed_ms`; never below 1. Equal stamps
-// and speed 10.0 give 1. Worker thread (reads the worker-only stamps).
+// and speed 10.0 give 1 (the worker does not wait at all at 10.0). Worker thread (reads the
+// worker-only stamps).
 [[nodiscard]] int FrameDelay(const ClipPlayer& player, std::int64_t elapsed_ms);
 
 // The worker itself, run on the thread ClipPlayerOpen starts; returns 1 after a normal end and

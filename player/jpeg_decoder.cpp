@@ -4,6 +4,7 @@
 #include "player/player_codes.h"
 
 // clang-format off
+#include <algorithm>
 #include <cstddef>
 #include <cstdio>
 #include <csetjmp>
@@ -16,6 +17,7 @@ namespace kv4r::player {
 namespace {
 
 constexpr std::size_t kSourcePieceBytes = 4096;
+constexpr int kMaxLinesPerRead = 16;  // the most lines one read can produce (4:1 vertical)
 
 // Error manager whose fatal exit jumps back into DecodeJpegToDib.
 struct JumpErrorManager {
@@ -139,18 +141,30 @@ int decode(jpeg_decompress_struct* cinfo, JumpErrorManager* err, PieceSource* sr
   if (width) *width = static_cast<int>(out_width);
   if (height) *height = static_cast<int>(out_height);
 
+  // Scan line n (counted from 1 after it was read) goes to row height - n: bottom row first.
   const std::size_t row_bytes = out_width * 3;
-  JSAMPARRAY row = (*cinfo->mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(cinfo), JPOOL_IMAGE,
-                                               static_cast<JDIMENSION>(out_width * components), 1);
-  while (cinfo->output_scanline < cinfo->output_height) {
-    jpeg_read_scanlines(cinfo, row, 1);
-    // Scan line n (counted from 1 after it was read) goes to row height - n: bottom row first.
-    std::uint8_t* out = pixels + (out_height - cinfo->output_scanline) * row_bytes;
-    if (components == 3) {
-      std::memcpy(out, row[0], row_bytes);
-    } else {
+  if (components == 3) {
+    // Colour lines are delivered in their final layout, straight into their rows, as many per call
+    // as the decoder produces at once (a pair of lines for vertically subsampled colour).
+    JSAMPROW rows[kMaxLinesPerRead];
+    while (cinfo->output_scanline < cinfo->output_height) {
+      const std::size_t first = cinfo->output_scanline;
+      const std::size_t batch =
+          std::min<std::size_t>({static_cast<std::size_t>(kMaxLinesPerRead), out_height - first,
+                                 static_cast<std::size_t>(cinfo->rec_outbuf_height)});
+      for (std::size_t i = 0; i < batch; ++i) {
+        rows[i] = pixels + (out_height - (first + i + 1)) * row_bytes;
+      }
+      jpeg_read_scanlines(cinfo, rows, static_cast<JDIMENSION>(batch));
+    }
+  } else {
+    JSAMPARRAY line = (*cinfo->mem->alloc_sarray)(
+        reinterpret_cast<j_common_ptr>(cinfo), JPOOL_IMAGE, static_cast<JDIMENSION>(out_width), 1);
+    while (cinfo->output_scanline < cinfo->output_height) {
+      jpeg_read_scanlines(cinfo, line, 1);
+      std::uint8_t* out = pixels + (out_height - cinfo->output_scanline) * row_bytes;
       for (std::size_t x = 0; x < out_width; ++x) {
-        const std::uint8_t grey = row[0][x];
+        const std::uint8_t grey = line[0][x];
         out[3 * x] = grey;
         out[3 * x + 1] = grey;
         out[3 * x + 2] = grey;

@@ -79,7 +79,7 @@ TEST(ClipPlayerWorker, PacesForwardPlayByCaptureGapsLessCallbackTime) {
   const PacingCase cases[] = {
       {"0.40 s at x1.0", 400, 1.0, 400 - kCallbackMs},
       {"0.40 s at x0.1", 400, 0.1, 2000 - kCallbackMs},
-      {"0.40 s at x10.0", 400, 10.0, 1},
+      {"0.40 s at x10.0 does not wait", 400, 10.0, 0},
       {"3 s at x2.0", 3000, 2.0, 1500 - kCallbackMs},
       {"3 s at x1.0", 3000, 1.0, 2000 - kCallbackMs},
       {"same stamps", 0, 1.0, 1},
@@ -92,7 +92,9 @@ TEST(ClipPlayerWorker, PacesForwardPlayByCaptureGapsLessCallbackTime) {
     ASSERT_EQ(setSpeed(clip.player.get(), c.speed), 1);
     ASSERT_EQ(playForward(clip.player.get()), 1);
     ASSERT_TRUE(clip.probe.waitForIdle(2));
-    EXPECT_EQ(clip.clock.sleeps(), std::vector<int>(3, c.expected_sleep_ms));
+    const std::vector<int> expected =
+        c.expected_sleep_ms ? std::vector<int>(3, c.expected_sleep_ms) : std::vector<int>{};
+    EXPECT_EQ(clip.clock.sleeps(), expected);
 
     // Every record shown once, in order, and play ends paused on the last one.
     std::vector<int> positions;
@@ -164,12 +166,6 @@ TEST(ClipPlayerWorker, StepOrSeekWhilePausedShowsTheNewRecordNextCycle) {
   ASSERT_TRUE(clip.probe.waitForIdle(4));
   EXPECT_EQ(clip.recordOf(clip.probe.lastFrame()), 3);
 
-  // The slider gives two commands; the worker may wake once or twice.
-  const std::size_t before = clip.probe.frames().size();
-  ASSERT_EQ(seekTo(player, 2), 1);
-  ASSERT_TRUE(clip.probe.waitForFrameAt(before, 2));
-  EXPECT_EQ(clip.recordOf(clip.probe.lastFrame()), 2);
-
   // Stop while paused: position 0 at once, record 0 in the next cycle, then Play is offered.
   const int idle = clip.probe.idleCount();
   ASSERT_EQ(stopPlayback(player), 1);
@@ -179,8 +175,36 @@ TEST(ClipPlayerWorker, StepOrSeekWhilePausedShowsTheNewRecordNextCycle) {
   EXPECT_EQ(clip.recordOf(clip.probe.lastFrame()), 0);
   EXPECT_TRUE(commandEnables(player).play);
   EXPECT_FALSE(commandEnables(player).pause);
+
+  // The slider gives two commands; the worker may wake once or twice.
+  const std::size_t before = clip.probe.frames().size();
+  ASSERT_EQ(seekTo(player, 2), 1);
+  ASSERT_TRUE(clip.probe.waitForFrameAt(before, 2));
+  EXPECT_EQ(clip.recordOf(clip.probe.lastFrame()), 2);
+
   // None of this paced: every command picked its record.
-  EXPECT_TRUE(clip.clock.sleeps().empty());
+  for (const int sleep_ms : clip.clock.sleeps()) EXPECT_EQ(sleep_ms, 0);
+}
+
+TEST(ClipPlayerWorker, SeekThatArrivesWhileTheWorkerIsAwakeIsStillShown) {
+  ManualClip clip(evenStamps(5, 400));
+  ASSERT_TRUE(clip.player);
+  ASSERT_TRUE(clip.probe.waitForIdle(1));
+  ClipPlayer* player = clip.player.get();
+  // The second slider command lands while the worker shows record 1 (it is awake, so it is not
+  // woken again): it must not suspend on a record it has read but never shown.
+  std::atomic<bool> seeked{false};
+  clip.probe.on_frame = [&](const WorkerProbe::Frame& frame) {
+    if (frame.position == 1 && !seeked.exchange(true)) {
+      EXPECT_EQ(ClipPlayerCommand(player, kModePause, 3), 1);
+    }
+  };
+  ASSERT_EQ(nextFrame(player), 1);
+  ASSERT_TRUE(clip.probe.waitForIdle(2));
+  EXPECT_TRUE(seeked.load());
+  EXPECT_EQ(clip.recordOf(clip.probe.lastFrame()), 3);
+  EXPECT_EQ(clip.probe.lastFrame().position, 3);
+  EXPECT_EQ(player->worker_state.load(), kWorkerSuspended);
 }
 
 TEST(ClipPlayerWorker, RecordCutShortReportsReadErrorAndShowsNothingNew) {
