@@ -10,14 +10,18 @@
 
 namespace kv4r::formats {
 
+int lastEntryOfSecond(std::span<const ClipIndexEntry> index, std::int64_t time_s) {
+  int found = -1;
+  for (std::size_t j = 0; j < index.size(); ++j) {
+    if (index[j].time_seconds == time_s) found = static_cast<int>(j);
+  }
+  return found;
+}
+
 int findExportRange(std::span<const ClipIndexEntry> index, std::int64_t start_s, std::int64_t end_s,
                     int* first, int* last) {
-  int start_entry = -1;
-  int end_entry = -1;
-  for (std::size_t j = 0; j < index.size(); ++j) {
-    if (index[j].time_seconds == start_s) start_entry = static_cast<int>(j);
-    if (index[j].time_seconds == end_s) end_entry = static_cast<int>(j);
-  }
+  const int start_entry = lastEntryOfSecond(index, start_s);
+  const int end_entry = lastEntryOfSecond(index, end_s);
   if (start_entry < 0 || end_entry < 0 || end_entry < start_entry) return kFormatsErrInvalidTime;
   *first = start_entry;
   *last = end_entry;
@@ -27,11 +31,24 @@ int findExportRange(std::span<const ClipIndexEntry> index, std::int64_t start_s,
 int ExportClipRange(const std::string& clip_path, std::span<const ClipIndexEntry> index,
                     std::int64_t start_s, std::int64_t end_s, const std::string& avi_path,
                     const ExportProgress& progress, const JpegSizeFn& probe, ExportResult* result) {
+  int first = 0, last = 0;
+  if (findExportRange(index, start_s, end_s, &first, &last) != 1) {
+    if (result) *result = ExportResult{};
+    return kFormatsErrInvalidTime;
+  }
+  return ExportClipEntries(clip_path, index, first, last, avi_path, progress, probe, result);
+}
+
+int ExportClipEntries(const std::string& clip_path, std::span<const ClipIndexEntry> index,
+                      int first, int last, const std::string& avi_path,
+                      const ExportProgress& progress, const JpegSizeFn& probe,
+                      ExportResult* result) {
   ExportResult local;
   ExportResult& r = result ? *result : local;
   r = ExportResult{};
-  int first = 0, last = 0;
-  if (findExportRange(index, start_s, end_s, &first, &last) != 1) return kFormatsErrInvalidTime;
+  if (first < 0 || last < first || static_cast<std::size_t>(last) >= index.size()) {
+    return kFormatsErrInvalidTime;
+  }
   r.first_entry = first;
   r.last_entry = last;
   r.total = last - first + 1;

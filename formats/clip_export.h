@@ -72,6 +72,18 @@ struct ExportResult {
                                   const ExportProgress& progress, const JpegSizeFn& probe,
                                   ExportResult* result);
 
+// The last entry whose time_seconds equals time_s, or -1 when none does.
+[[nodiscard]] int lastEntryOfSecond(std::span<const ClipIndexEntry> index, std::int64_t time_s);
+
+// The export of ExportClipRange for a range of entries given directly (0 and index.size() - 1 for
+// the whole clip). kFormatsErrInvalidTime when the range lies outside the index or runs backwards;
+// otherwise the results of ExportClipRange.
+[[nodiscard]] int ExportClipEntries(const std::string& clip_path,
+                                    std::span<const ClipIndexEntry> index, int first_entry,
+                                    int last_entry, const std::string& avi_path,
+                                    const ExportProgress& progress, const JpegSizeFn& probe,
+                                    ExportResult* result);
+
 // How a caller reports an export's outcome: the messages to show in order, each with whether it is
 // an error (error icon) or plain (no icon). A read failure inside the loop gives two: "Vrx read
 // error", then "Complete. %d/%d frames is recorded".

@@ -1,0 +1,185 @@
+// vrxtool end to end: each subcommand on real clips, the exported AVI read back by ffprobe and
+// decoded by ffmpeg, and damaged clips found by verify.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "formats/frame_record.h"
+#include "tests/formats/clip_fixture.h"
+#include "tests/support/test_env.h"
+
+namespace kv4r::formats {
+namespace {
+
+using testing::Bytes;
+using testing::ProgramResult;
+
+constexpr std::int64_t kTen = 1083837600;  // 2004-05-06 10:00:00
+
+ProgramResult vrxtool(const std::vector<std::string>& args) {
+  return testing::runProgram(testing::programPath("vrxtool"), args);
+}
+
+class VrxtoolTest : public ::testing::Test {
+ protected:
+  // `count` records of 352 x 240, ten per second from 10:00:00, cameras alternating 1 and 2.
+  std::vector<Bytes> makeClip(int count) {
+    std::vector<Bytes> records;
+    for (int i = 0; i < count; ++i) {
+      records.push_back(testing::pictureRecord(kTen + i / 10, (i % 10) * 10, i % 5, 352, 240,
+                                               static_cast<std::uint16_t>(1 + i % 2)));
+    }
+    testing::writeBytes(clip_, testing::concat(records));
+    return records;
+  }
+
+  testing::TempDir dir_;
+  std::filesystem::path clip_ = dir_ / "cam.vrx";
+};
+
+TEST_F(VrxtoolTest, EverySubcommandHasHelpAndBadUseFails) {
+  for (const char* command : {"info", "index", "export", "extract", "verify"}) {
+    const ProgramResult help = vrxtool({command, "--help"});
+    EXPECT_EQ(help.exit_status, 0) << command;
+    EXPECT_NE(help.out.find("Usage"), std::string::npos) << command;
+    EXPECT_NE(vrxtool({command}).exit_status, 0) << command;  // the clip is required
+  }
+  EXPECT_NE(vrxtool({}).exit_status, 0);
+  EXPECT_NE(vrxtool({"play", clip_.string()}).exit_status, 0);
+  const ProgramResult missing = vrxtool({"info", (dir_ / "none.vrx").string()});
+  EXPECT_EQ(missing.exit_status, 1);
+  EXPECT_NE(missing.err.find("cannot open"), std::string::npos);
+}
+
+TEST_F(VrxtoolTest, InfoSummarisesTheClip) {
+  makeClip(25);
+  const ProgramResult r = vrxtool({"info", clip_.string()});
+  ASSERT_EQ(r.exit_status, 0) << r.err;
+  EXPECT_NE(r.out.find("records:  25\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("cameras:  1, 2\n"), std::string::npos);
+  EXPECT_NE(r.out.find("first:    2004-05-06 10:00:00.00\n"), std::string::npos);
+  EXPECT_NE(r.out.find("last:     2004-05-06 10:00:02.40\n"), std::string::npos);
+  EXPECT_NE(r.out.find("duration: 2.40 s\n"), std::string::npos);
+  EXPECT_NE(r.out.find("picture:  352 x 240\n"), std::string::npos);
+  EXPECT_NE(r.out.find("bytes:    " + std::to_string(std::filesystem::file_size(clip_))),
+            std::string::npos);
+}
+
+TEST_F(VrxtoolTest, IndexWritesTheListBesideTheClip) {
+  makeClip(12);
+  const ProgramResult r = vrxtool({"index", clip_.string()});
+  ASSERT_EQ(r.exit_status, 0) << r.err;
+  EXPECT_NE(r.out.find("12 records indexed"), std::string::npos);
+  EXPECT_EQ(std::filesystem::file_size(dir_ / "cam.lst"), 12u * 24);
+
+  testing::writeBytes(dir_ / "empty.vrx", {});
+  const ProgramResult empty = vrxtool({"index", (dir_ / "empty.vrx").string()});
+  EXPECT_EQ(empty.exit_status, 1);
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "empty.lst"));
+}
+
+TEST_F(VrxtoolTest, ExportedAviIsReadByFfprobeAndDecodesCleanly) {
+  if (!std::filesystem::exists("/usr/bin/ffprobe") || !std::filesystem::exists("/usr/bin/ffmpeg")) {
+    GTEST_SKIP() << "ffprobe/ffmpeg not installed";
+  }
+  makeClip(30);
+  const std::filesystem::path avi = dir_ / "out.avi";
+  const ProgramResult r = vrxtool({"export", clip_.string(), avi.string()});
+  ASSERT_EQ(r.exit_status, 0) << r.err;
+  EXPECT_EQ(r.out, "Complete. 30/30 frames is recorded\n");
+
+  const ProgramResult probe = testing::runProgram(
+      "/usr/bin/ffprobe",
+      {"-v", "error", "-select_streams", "v:0", "-count_frames", "-show_entries",
+       "stream=codec_name,r_frame_rate,nb_frames,nb_read_frames,width,height", "-of",
+       "default=noprint_wrappers=1", avi.string()});
+  ASSERT_EQ(probe.exit_status, 0) << probe.err;
+  EXPECT_EQ(probe.err, "");
+  for (const char* line :
+       {"codec_name=mjpeg\n", "width=352\n", "height=240\n", "r_frame_rate=10000000/333667\n",
+        "nb_frames=30\n", "nb_read_frames=30\n"}) {
+    EXPECT_NE(probe.out.find(line), std::string::npos) << line << " in\n" << probe.out;
+  }
+  const ProgramResult decode = testing::runProgram(
+      "/usr/bin/ffmpeg", {"-v", "error", "-i", avi.string(), "-f", "null", "-"});
+  EXPECT_EQ(decode.exit_status, 0);
+  EXPECT_EQ(decode.out + decode.err, "");
+}
+
+TEST_F(VrxtoolTest, ExportOfATimeRangeUsesTheLastRecordOfEachSecond) {
+  makeClip(30);
+  const std::filesystem::path avi = dir_ / "range.avi";
+  ProgramResult r = vrxtool({"export", clip_.string(), avi.string(), "--start",
+                             "2004-05-06 10:00:01", "--end", "2004-05-06 10:00:02"});
+  ASSERT_EQ(r.exit_status, 0) << r.err;
+  EXPECT_EQ(r.out, "Complete. 11/11 frames is recorded\n");  // records 19 to 29
+
+  r = vrxtool({"export", clip_.string(), avi.string(), "--start", "2004-05-06 10:00:02", "--end",
+               "2004-05-06 10:00:01"});
+  EXPECT_EQ(r.exit_status, 1);
+  EXPECT_EQ(r.out, "Invalid start/end time\n");
+  r = vrxtool({"export", clip_.string(), avi.string(), "--start", "10:00:01"});
+  EXPECT_NE(r.exit_status, 0);
+  EXPECT_NE(r.err.find("YYYY-MM-DD HH:MM:SS"), std::string::npos);
+  r = vrxtool({"export", clip_.string(), (dir_ / "no" / "x.avi").string()});
+  EXPECT_EQ(r.exit_status, 1);
+  EXPECT_EQ(r.err, "AVI file open error\n");
+}
+
+TEST_F(VrxtoolTest, ExtractWritesEachRecordAsAPicture) {
+  const std::vector<Bytes> records = makeClip(3);
+  const ProgramResult r = vrxtool({"extract", clip_.string(), (dir_ / "pics").string()});
+  ASSERT_EQ(r.exit_status, 0) << r.err;
+  EXPECT_EQ(testing::readBytes(dir_ / "pics" / "000000_2004-05-06_10-00-00.00.jpg"), records[0]);
+  EXPECT_EQ(testing::readBytes(dir_ / "pics" / "000002_2004-05-06_10-00-00.20.jpg"), records[2]);
+}
+
+TEST_F(VrxtoolTest, VerifyFindsTheFirstDamagedRecord) {
+  std::vector<Bytes> records = makeClip(5);
+  ProgramResult r = vrxtool({"verify", clip_.string()});
+  EXPECT_EQ(r.exit_status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "5 records checked, 0 bad\n");
+
+  const std::string third_at = std::to_string(records[0].size() + records[1].size());
+  struct Damage {
+    const char* what;
+    std::function<void(std::vector<Bytes>&)> apply;
+  };
+  const Damage damages[] = {
+      {"coding bits", [](std::vector<Bytes>& rs) { rs[2][kOffCodingFlags + 1] = 1; }},
+      {"scan data",
+       [](std::vector<Bytes>& rs) {
+         Bytes& r2 = rs[2];
+         for (std::size_t i = 700; i < r2.size() - 2; ++i) r2[i] = 0xFF;  // no valid code words
+       }},
+      {"end marker", [](std::vector<Bytes>& rs) { rs[2].back() = 0; }},
+      {"lying length",
+       [](std::vector<Bytes>& rs) {
+         (void)writeBe32(rs[2], kOffRecordLength, static_cast<std::uint32_t>(rs[2].size() + 10));
+       }},
+  };
+  for (const Damage& damage : damages) {
+    std::vector<Bytes> damaged = records;
+    damage.apply(damaged);
+    testing::writeBytes(clip_, testing::concat(damaged));
+    r = vrxtool({"verify", clip_.string()});
+    EXPECT_EQ(r.exit_status, 1) << damage.what;
+    EXPECT_NE(r.out.find("first bad record: 2 at offset " + third_at), std::string::npos)
+        << damage.what << ":\n"
+        << r.out;
+  }
+
+  // Cut inside the fourth record's header.
+  Bytes cut = testing::concat(records);
+  const std::size_t fourth_at = records[0].size() + records[1].size() + records[2].size();
+  cut.resize(fourth_at + 30);
+  testing::writeBytes(clip_, cut);
+  r = vrxtool({"verify", clip_.string()});
+  EXPECT_EQ(r.exit_status, 1);
+  EXPECT_NE(r.out.find("first bad record: 3 at offset " + std::to_string(fourth_at)),
+            std::string::npos)
+      << r.out;
+}
+
+}  // namespace
+}  // namespace kv4r::formats

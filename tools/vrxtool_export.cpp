@@ -1,0 +1,62 @@
+// vrxtool export: a time range of a clip to a Motion-JPEG AVI file, with the player's algorithm and
+// messages.
+#include <cstdio>
+#include <vector>
+
+#include "formats/clip_export.h"
+#include "formats/clip_index.h"
+#include "formats/formats_codes.h"
+#include "formats/frame_record.h"
+#include "tools/vrxtool_commands.h"
+#include "tools/vrxtool_progress.h"
+
+namespace kv4r::tools {
+
+namespace {
+
+// Parses an optional time; *seconds keeps its default when the text is absent.
+bool parseTime(const std::optional<std::string>& text, const char* name, std::int64_t* seconds) {
+  if (!text) return true;  // *seconds is not used then
+  if (formats::parseStampText(*text, seconds) == 1) return true;
+  std::fprintf(stderr, "vrxtool export: %s \"%s\": expected \"YYYY-MM-DD HH:MM:SS\"\n", name,
+               text->c_str());
+  return false;
+}
+
+}  // namespace
+
+int runExport(const std::string& clip_path, const std::string& avi_path,
+              const std::optional<std::string>& start, const std::optional<std::string>& end) {
+  std::vector<formats::ClipIndexEntry> index;
+  const int count = formats::IndexClipInMemory(clip_path, {}, &index);
+  if (count < 0) {
+    std::fprintf(stderr, "vrxtool export: %s: %s\n", clip_path.c_str(),
+                 formats::formatsCodeName(count));
+    return 1;
+  }
+  if (count == 0) {
+    std::fprintf(stderr, "vrxtool export: %s: no valid record\n", clip_path.c_str());
+    return 1;
+  }
+  // Without times the whole clip; a time given selects the last record of its second, as in the
+  // player.
+  std::int64_t start_s = 0, end_s = 0;
+  if (!parseTime(start, "--start", &start_s) || !parseTime(end, "--end", &end_s)) return 2;
+  const int first = start ? formats::lastEntryOfSecond(index, start_s) : 0;
+  const int last = end ? formats::lastEntryOfSecond(index, end_s) : count - 1;
+
+  TerminalProgress bar("Exporting");
+  formats::ExportProgress progress;
+  progress.begin = [&bar](int) { bar.show(0); };
+  progress.step = [&bar](int percent) { bar.show(percent); };
+  formats::ExportResult result;
+  const int code =
+      formats::ExportClipEntries(clip_path, index, first, last, avi_path, progress, {}, &result);
+  bar.finish();
+  for (const formats::ExportMessage& message : formats::exportMessages(code, result, clip_path)) {
+    std::fprintf(message.is_error ? stderr : stdout, "%s\n", message.text.c_str());
+  }
+  return code == 1 && !result.read_failed ? 0 : 1;
+}
+
+}  // namespace kv4r::tools

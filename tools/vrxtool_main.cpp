@@ -1,0 +1,53 @@
+// vrxtool: inspects, indexes, verifies, extracts and exports .vrx clips.
+#include <CLI/CLI.hpp>
+
+#include <optional>
+#include <string>
+
+#include "platform/trace.h"
+#include "tools/vrxtool_commands.h"
+
+int main(int argc, char** argv) {
+  CLI::App app{"vrxtool: inspect, index, verify, extract and export .vrx clips"};
+  app.require_subcommand(1);
+  bool verbose = false;
+  app.add_flag("--verbose", verbose, "print diagnostic traces");
+
+  std::string clip, out, folder;
+  std::optional<std::string> start, end;
+
+  CLI::App* info = app.add_subcommand("info",
+                                      "records, cameras, first and last stamp, duration, "
+                                      "picture size and bytes of a clip");
+  info->add_option("CLIP", clip, "the .vrx clip")->required();
+
+  CLI::App* index = app.add_subcommand("index", "build the .lst index beside a clip");
+  index->add_option("CLIP", clip, "the .vrx clip (its path must contain \".vrx\")")->required();
+
+  CLI::App* export_cmd =
+      app.add_subcommand("export", "export a time range of a clip to a Motion-JPEG AVI file");
+  export_cmd->add_option("CLIP", clip, "the .vrx clip")->required();
+  export_cmd->add_option("OUT", out, "the AVI file to write")->required();
+  export_cmd->add_option(
+      "--start", start, "first second, \"YYYY-MM-DD HH:MM:SS\" as stamped (default: first record)");
+  export_cmd->add_option("--end", end,
+                         "last second, \"YYYY-MM-DD HH:MM:SS\" as stamped (default: last record)");
+
+  CLI::App* extract = app.add_subcommand("extract", "write every record as a .jpg file");
+  extract->add_option("CLIP", clip, "the .vrx clip")->required();
+  extract->add_option("DIR", folder, "folder for the pictures (created when missing)")->required();
+
+  CLI::App* verify = app.add_subcommand(
+      "verify", "check every record's markers, lengths and coding bits and decode it");
+  verify->add_option("CLIP", clip, "the .vrx clip")->required();
+
+  CLI11_PARSE(app, argc, argv);
+  kv4r::platform::setTraceEnabled(verbose);
+
+  if (*info) return kv4r::tools::runInfo(clip);
+  if (*index) return kv4r::tools::runIndex(clip);
+  if (*export_cmd) return kv4r::tools::runExport(clip, out, start, end);
+  if (*extract) return kv4r::tools::runExtract(clip, folder);
+  if (*verify) return kv4r::tools::runVerify(clip);
+  return 2;
+}
