@@ -1,0 +1,182 @@
+#include "stream/frame_receiver.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include "stream/socket_io.h"
+#include "stream/stream_codes.h"
+#include "stream/text_search.h"
+
+namespace kv4r::stream {
+namespace {
+
+std::string_view view(const std::uint8_t* bytes, std::size_t length) {
+  return {reinterpret_cast<const char*>(bytes), length};
+}
+
+// Hands out the bytes of the stream in wire order: first a copy of the bytes that arrived early
+// (behind the fixed part of the first frame), then the socket.
+struct ByteSource {
+  int fd = kNoSocket;
+  std::string early;
+  std::size_t early_used = 0;
+
+  // Fills [dest, dest + length) with the next `length` bytes: 1, or kFrameLost when the socket
+  // fails, times out or closes first. A length of 0 takes nothing and succeeds.
+  int take(std::uint8_t* dest, std::size_t length) {
+    const std::size_t from_early = std::min(length, early.size() - early_used);
+    std::memcpy(dest, early.data() + early_used, from_early);
+    early_used += from_early;
+    const std::size_t rest = length - from_early;
+    if (rest == 0) return 1;
+    const int n = sockRecvN(fd, dest + from_early, rest, 0, kRequestTimeout_s);
+    return n == static_cast<int>(rest) ? 1 : kFrameLost;
+  }
+};
+
+bool isPartHeader(const std::uint8_t* bytes) {
+  return view(bytes, kPartHeaderStart.size()) == kPartHeaderStart;
+}
+
+// The daemon id written as "0x%08x" (up to eight hexadecimal digits after "0x"); false when the
+// text does not start with "0x" and a digit.
+bool readDaemonId(const std::uint8_t* text, int* value) {
+  if (text[0] != '0' || text[1] != 'x') return false;
+  std::uint32_t id = 0;
+  int digits = 0;
+  for (; digits < 8; ++digits) {
+    const int c = text[2 + digits];
+    int v = 0;
+    if (c >= '0' && c <= '9') {
+      v = c - '0';
+    } else if (c >= 'a' && c <= 'f') {
+      v = c - 'a' + 10;
+    } else if (c >= 'A' && c <= 'F') {
+      v = c - 'A' + 10;
+    } else {
+      break;
+    }
+    id = id << 4 | static_cast<std::uint32_t>(v);
+  }
+  if (digits == 0) return false;
+  *value = static_cast<int>(id);
+  return true;
+}
+
+void storeBe16(std::uint8_t* p, std::uint32_t value) {
+  p[0] = static_cast<std::uint8_t>(value >> 8);
+  p[1] = static_cast<std::uint8_t>(value);
+}
+
+void storeBe32(std::uint8_t* p, std::uint32_t value) {
+  storeBe16(p, value >> 16);
+  storeBe16(p + 2, value & 0xFFFF);
+}
+
+}  // namespace
+
+int recvNextFrame(int fd, std::uint8_t* buffer, std::size_t capacity, std::size_t pending,
+                  int* daemon_id) {
+  if (pending > capacity || capacity < kRecordFixedBytes + kPartHeaderBytes) return kFrameTooLarge;
+  ByteSource source;
+  source.fd = fd;
+  if (pending > kRecordFixedBytes) {
+    source.early.assign(reinterpret_cast<const char*>(buffer) + kRecordFixedBytes,
+                        pending - kRecordFixedBytes);
+  } else if (pending < kRecordFixedBytes) {
+    const std::size_t missing = kRecordFixedBytes - pending;
+    if (sockRecvN(fd, buffer + pending, missing, 0, kRequestTimeout_s) !=
+        static_cast<int>(missing)) {
+      return kFrameLost;
+    }
+  }
+
+  const std::uint32_t app_length = loadBe16(buffer + 4);
+  const std::uint32_t record_length = loadBe32(buffer + 48);
+  const bool tables_omitted = (loadBe16(buffer + 58) & 1) != 0;
+  if (app_length < 56) return kFrameLost;
+  const std::size_t extension = app_length - 56;
+  const std::int64_t data = static_cast<std::int64_t>(record_length) -
+                            static_cast<std::int64_t>(kRecordFixedBytes + extension) -
+                            (tables_omitted ? 0 : static_cast<std::int64_t>(kTableGapBytes));
+  if (data <= 0) return kFrameLost;
+
+  // Where each piece goes: the extension behind the fixed part, the tables (or the gap) behind
+  // it, the data behind the tables, the next part header behind the record.
+  const std::size_t data_at = kRecordFixedBytes + kTableGapBytes + (tables_omitted ? 0 : extension);
+  const std::uint64_t record_end = data_at + static_cast<std::uint64_t>(data);
+  if (record_end + kPartHeaderBytes > capacity || kRecordFixedBytes + extension > capacity) {
+    return kFrameTooLarge;
+  }
+
+  if (source.take(buffer + kRecordFixedBytes, extension) != 1) return kFrameLost;
+  if (tables_omitted && extension < kTableGapBytes) {
+    // The rest of the gap is emptied: the first frame after a connect leaves answer bytes there.
+    std::memset(buffer + kRecordFixedBytes + extension, 0, kTableGapBytes - extension);
+  }
+  if (!tables_omitted && source.take(buffer + kRecordFixedBytes + extension, kTableGapBytes) != 1) {
+    return kFrameLost;
+  }
+  if (source.take(buffer + data_at, static_cast<std::size_t>(data)) != 1) return kFrameLost;
+  if (tables_omitted) {
+    storeBe32(buffer + 48, static_cast<std::uint32_t>(record_end));
+    storeBe16(buffer + 4, 56);
+  }
+
+  std::uint8_t* part = buffer + record_end;
+  if (source.take(part, kPartHeaderBytes) != 1) return kFrameLost;
+  if (!isPartHeader(part)) return kFrameBadPartHeader;
+  (void)readDaemonId(part + kPartHeaderStart.size(), daemon_id);
+  return 1;
+}
+
+int recvFirstFrame(int fd, std::uint8_t* buffer, std::size_t capacity, int* daemon_id) {
+  if (capacity < kRecordFixedBytes + kPartHeaderBytes) return kFrameTooLarge;
+  std::size_t received = 0;
+  std::size_t boundary_at = capacity;  // not found yet
+  while (received < capacity) {
+    const std::size_t want = std::min(kBoundaryChunkBytes, capacity - received);
+    const int n = sockRecv(fd, buffer + received, want, 0, kRequestTimeout_s);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    const std::size_t chunk_at = received;
+    received += static_cast<std::size_t>(n);
+    // Start a little before the new chunk, so that a boundary split between two chunks is found.
+    const std::size_t from = chunk_at >= kBoundary.size() ? chunk_at - kBoundary.size() : 0;
+    if (const auto at = findBytes(view(buffer + from, received - from), kBoundary)) {
+      boundary_at = from + *at;
+      break;
+    }
+  }
+  if (boundary_at == capacity) {
+    return findBytes(view(buffer, received), "Unauthorized") ? kFrameUnauthorized
+                                                             : kFrameNoBoundary;
+  }
+
+  const std::size_t n = received - boundary_at;
+  std::memmove(buffer, buffer + boundary_at, n);
+  std::size_t pending = 0;
+  if (n < kPartHeaderBytes) {
+    const std::size_t missing = kPartHeaderBytes - n;
+    if (sockRecvN(fd, buffer + n, missing, 0, kRequestTimeout_s) != static_cast<int>(missing)) {
+      return kFrameLost;
+    }
+    if (!isPartHeader(buffer)) return kFrameBadPartHeader;
+  } else {
+    if (!isPartHeader(buffer)) return kFrameBadPartHeader;
+    pending = n - kPartHeaderBytes;
+    std::memmove(buffer, buffer + kPartHeaderBytes, pending);
+  }
+  return recvNextFrame(fd, buffer, capacity, pending, daemon_id);
+}
+
+int receiveFrame(int fd, std::uint8_t* buffer, std::size_t capacity, int* in_step, int* daemon_id) {
+  const int result = *in_step == 1 ? recvNextFrame(fd, buffer, capacity, 0, daemon_id)
+                                   : recvFirstFrame(fd, buffer, capacity, daemon_id);
+  *in_step = result == 1 ? 1 : 0;
+  return result;
+}
+
+}  // namespace kv4r::stream

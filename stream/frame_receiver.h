@@ -1,0 +1,68 @@
+// The multipart receiver of the live stream: finds the first boundary of a stream answer and then
+// reads one frame record after another, each together with the part header that follows it, into a
+// receive buffer. Nothing is copied: the record lands where the decoder reads it.
+//
+// Wire layout of one part (after the answer's header block):
+//   62-byte part header: "--myboundary\r\nContent-type:image/jpeg\r\nDaemonId:" (48 bytes), the
+//   daemon id as "0x%08x" (10 bytes), 4 bytes nobody reads;
+//   the frame record: 60 fixed bytes, app_length - 56 extension bytes, the 603-byte table block
+//   unless coding_flags bit 0 is set, then the rest of the JPEG data; record_length bytes in all.
+//
+// A record whose coding_flags bit 0 is set arrives without its table block. The receiver leaves a
+// 603-byte gap at offset 60 (the extension bytes sit at its start, where the table rebuild reads
+// its parameters, the rest of the gap is zero), and rewrites the header so that the buffer holds a
+// well-formed record with an empty table block: app_length 56 and record_length + 603 - extension
+// bytes.
+//
+// These functions run on the session's stream thread; they block on the socket (at most
+// kRequestTimeout_s per receive step) and never close it. Every write stays inside the buffer.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+namespace kv4r::stream {
+
+inline constexpr std::string_view kBoundary = "--myboundary";
+inline constexpr std::string_view kPartHeaderStart =
+    "--myboundary\r\nContent-type:image/jpeg\r\nDaemonId:";
+inline constexpr std::size_t kPartHeaderBytes = 62;
+inline constexpr std::size_t kBoundaryChunkBytes = 122;
+inline constexpr std::size_t kRecordFixedBytes = 60;
+inline constexpr std::size_t kTableGapBytes = 603;
+inline constexpr int kNoDaemonId = -1;
+
+// Reads the first frame after a connection was opened: searches the answer for the first boundary
+// in receives of at most 122 bytes (a boundary split between receives is found), checks the first
+// part header and goes on with recvNextFrame. Returns 1, or kFrameLost, kFrameBadPartHeader,
+// kFrameTooLarge, kFrameUnauthorized, kFrameNoBoundary. `daemon_id` receives the id of the part
+// header behind the frame.
+[[nodiscard]] int recvFirstFrame(int fd, std::uint8_t* buffer, std::size_t capacity,
+                                 int* daemon_id);
+
+// Reads one frame record and the part header behind it. `pending` bytes of the stream are already
+// at the start of `buffer` (only the first frame after connecting brings any); each is put where
+// the receives would have put it. Returns 1 (the buffer starts with the record, possibly rewritten
+// as described above, followed by the 62-byte part header) or kFrameLost, kFrameBadPartHeader,
+// kFrameTooLarge. A record that, with the part header behind it, would not fit `capacity` fails
+// with kFrameTooLarge before anything is written past its fixed part. A record whose lengths
+// contradict each other (app_length below 56, record_length not covering its fixed part, extension
+// and tables) fails with kFrameLost like a record without data.
+[[nodiscard]] int recvNextFrame(int fd, std::uint8_t* buffer, std::size_t capacity,
+                                std::size_t pending, int* daemon_id);
+
+// One frame of a running stream: recvFirstFrame while `*in_step` is 0, recvNextFrame without
+// pending bytes while it is 1. A success sets `*in_step` to 1, a failure to 0.
+[[nodiscard]] int receiveFrame(int fd, std::uint8_t* buffer, std::size_t capacity, int* in_step,
+                               int* daemon_id);
+
+// Big-endian fields of the record at the start of a receive buffer (the caller checks the length).
+[[nodiscard]] inline std::uint32_t loadBe16(const std::uint8_t* p) {
+  return static_cast<std::uint32_t>(p[0]) << 8 | p[1];
+}
+[[nodiscard]] inline std::uint32_t loadBe32(const std::uint8_t* p) {
+  return loadBe16(p) << 16 | loadBe16(p + 2);
+}
+
+}  // namespace kv4r::stream

@@ -1,0 +1,5 @@
+# The live stream session: multipart receiver, session threads, camera lists.
+kv4r_test(session_tests
+  SOURCES
+    ${CMAKE_CURRENT_SOURCE_DIR}/session_receiver_test.cpp
+  DEPS stream)
