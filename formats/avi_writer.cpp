@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <vector>
 
 #include "formats/file_io.h"
@@ -28,6 +29,7 @@ constexpr std::uint32_t kMainHasIndex = 0x10;
 constexpr std::size_t kIndexEntriesPerWrite = 4096;  // 64 KiB of index entries per write
 constexpr std::size_t kSizeProbeBytes = 65536;       // JPEG bytes searched for the frame header
 constexpr std::uint64_t kMaxFileSize = std::numeric_limits<std::uint32_t>::max();
+constexpr std::size_t kStagingBytes = std::size_t{1} << 20;
 
 void putLe32(std::uint8_t* at, std::uint32_t value) {
   for (int i = 0; i < 4; ++i) at[i] = static_cast<std::uint8_t>(value >> (8 * i));
@@ -89,6 +91,11 @@ struct AviWriter {
   int chunks = 0;
   std::int64_t movi_end = kFirstChunkOffset;  // end of the last complete chunk
   bool write_failed = false;                  // a write came up short; later adds are refused
+  // Chunks copied from a file are gathered here and written in large pieces (a fixed buffer, so
+  // memory stays constant). The file holds everything before movi_end - staged_bytes.
+  std::unique_ptr<std::uint8_t[]> staging;
+  std::size_t staged_bytes = 0;
+  int staged_chunks = 0;
 };
 
 AviWriter* AviWriterCreate(const std::string& path, int width, int height) {
@@ -99,6 +106,7 @@ AviWriter* AviWriterCreate(const std::string& path, int width, int height) {
   }
   auto* writer = new AviWriter;
   writer->fd = fd;
+  writer->staging.reset(new std::uint8_t[kStagingBytes]);
   writer->width = width < 0 ? 0 : width;
   writer->height = height < 0 ? 0 : height;
   const std::array<std::uint8_t, kAviHeaderSize> placeholder{};
@@ -108,24 +116,117 @@ AviWriter* AviWriterCreate(const std::string& path, int width, int height) {
   return writer;
 }
 
+namespace {
+
+constexpr std::uint8_t kChunkTail[3] = {0xFF, 0xFF, 0x00};  // two payload bytes + pad
+
+// Payload size and stored size (payload rounded up to even) of a chunk for a frame of `length`
+// bytes; false when the chunk would carry the file past what its 32-bit sizes describe.
+bool planChunk(const AviWriter& writer, std::uint64_t length, std::uint64_t* payload,
+               std::uint64_t* stored) {
+  *payload = length + 2;
+  *stored = (*payload + 1) & ~std::uint64_t{1};
+  // The file must stay within the 32-bit sizes of its headers, index included.
+  const std::uint64_t file_after = static_cast<std::uint64_t>(writer.movi_end) + 8 + *stored + 8 +
+                                   16 * (static_cast<std::uint64_t>(writer.chunks) + 1);
+  return file_after <= kMaxFileSize;
+}
+
+void chunkHead(std::uint8_t* head, std::uint64_t payload) {
+  putCode(head, "00db");
+  putLe32(head + 4, static_cast<std::uint32_t>(payload));
+}
+
+// Cuts a partial chunk off again, so that the file always ends with whole chunks.
+void dropPartialChunk(AviWriter* writer) {
+  if (::ftruncate(writer->fd, static_cast<off_t>(writer->movi_end)) == 0) {
+    (void)::lseek(writer->fd, static_cast<off_t>(writer->movi_end), SEEK_SET);
+  }
+}
+
+int failWrite(AviWriter* writer) {
+  writer->write_failed = true;
+  dropPartialChunk(writer);
+  return kFormatsErrWrite;
+}
+
+// Writes the staged chunks. On a short write the staged chunks are given up: the file is cut back
+// to the chunks written before them and the counters forget them.
+bool flushStaged(AviWriter* writer) {
+  if (writer->staged_bytes == 0) return true;
+  const std::size_t size = writer->staged_bytes;
+  writer->staged_bytes = 0;
+  if (io::writeFull(writer->fd, writer->staging.get(), size) == size) {
+    writer->staged_chunks = 0;
+    return true;
+  }
+  writer->movi_end -= static_cast<std::int64_t>(size);
+  writer->chunks -= writer->staged_chunks;
+  writer->staged_chunks = 0;
+  failWrite(writer);
+  return false;
+}
+
+int commitChunk(AviWriter* writer, std::uint64_t payload, std::uint64_t stored) {
+  writer->movi_end += static_cast<std::int64_t>(8 + stored);
+  if (payload > writer->largest_payload) {
+    writer->largest_payload = static_cast<std::uint32_t>(payload);
+  }
+  return ++writer->chunks;
+}
+
+// Copies `length` bytes at `offset` of `from` to the writer's position by reading and writing.
+// 1, kFormatsErrShortRead when the source ends or fails, kFormatsErrWrite when the output fails.
+int copyByReading(int from, std::int64_t offset, std::uint64_t length, int to) {
+  std::vector<std::uint8_t> buffer(std::min<std::uint64_t>(length, 1 << 16));
+  while (length > 0) {
+    const std::size_t want =
+        static_cast<std::size_t>(std::min<std::uint64_t>(length, buffer.size()));
+    const ssize_t got = io::preadFull(from, buffer.data(), want, offset);
+    if (got != static_cast<ssize_t>(want)) return kFormatsErrShortRead;
+    if (io::writeFull(to, buffer.data(), want) != want) return kFormatsErrWrite;
+    offset += static_cast<std::int64_t>(want);
+    length -= want;
+  }
+  return 1;
+}
+
+// As copyByReading, in the kernel where the file systems allow it.
+int copyFileRange(int from, std::int64_t offset, std::uint64_t length, int to) {
+  loff_t from_offset = offset;
+  while (length > 0) {
+    const ssize_t n =
+        ::copy_file_range(from, &from_offset, to, nullptr, static_cast<std::size_t>(length), 0);
+    if (n > 0) {
+      length -= static_cast<std::uint64_t>(n);
+      continue;
+    }
+    if (n == 0) return kFormatsErrShortRead;  // the source ended
+    if (errno == EINTR) continue;
+    if (errno == ENOSPC || errno == EDQUOT || errno == EFBIG || errno == EIO) {
+      return kFormatsErrWrite;
+    }
+    // Not supported between these files (other file system, special file, old kernel).
+    return copyByReading(from, from_offset, length, to);
+  }
+  return 1;
+}
+
+}  // namespace
+
 int AviWriterAddFrame(AviWriter* writer, std::span<const std::uint8_t> frame) {
   if (!writer) return kFormatsErrArgument;
   if (writer->write_failed) return kFormatsErrWrite;
-  const std::uint64_t payload = std::uint64_t{frame.size()} + 2;
-  const std::uint64_t stored = (payload + 1) & ~std::uint64_t{1};
-  // The file must stay within the 32-bit sizes of its headers, index included.
-  const std::uint64_t file_after = static_cast<std::uint64_t>(writer->movi_end) + 8 + stored + 8 +
-                                   16 * (static_cast<std::uint64_t>(writer->chunks) + 1);
-  if (file_after > kMaxFileSize) return kFormatsErrTooLarge;
+  std::uint64_t payload = 0, stored = 0;
+  if (!planChunk(*writer, frame.size(), &payload, &stored)) return kFormatsErrTooLarge;
+  if (!flushStaged(writer)) return kFormatsErrWrite;
 
   std::uint8_t head[8];
-  putCode(head, "00db");
-  putLe32(head + 4, static_cast<std::uint32_t>(payload));
-  static constexpr std::uint8_t kTail[3] = {0xFF, 0xFF, 0x00};  // two payload bytes + pad
+  chunkHead(head, payload);
   iovec parts[3] = {
       {head, sizeof head},
       {const_cast<std::uint8_t*>(frame.data()), frame.size()},
-      {const_cast<std::uint8_t*>(kTail), static_cast<std::size_t>(stored - payload + 2)}};
+      {const_cast<std::uint8_t*>(kChunkTail), static_cast<std::size_t>(stored - payload + 2)}};
   const std::uint64_t total = 8 + stored;
   std::uint64_t done = 0;
   int first = 0;
@@ -144,19 +245,48 @@ int AviWriterAddFrame(AviWriter* writer, std::span<const std::uint8_t> frame) {
       parts[first].iov_len -= left;
     }
   }
-  if (done != total) {
-    // Drop the partial chunk so that the file ends with whole chunks; finish still writes headers.
-    writer->write_failed = true;
-    if (::ftruncate(writer->fd, static_cast<off_t>(writer->movi_end)) == 0) {
-      (void)::lseek(writer->fd, static_cast<off_t>(writer->movi_end), SEEK_SET);
+  if (done != total) return failWrite(writer);
+  return commitChunk(writer, payload, stored);
+}
+
+int AviWriterAddFrameFromFile(AviWriter* writer, int fd, std::int64_t offset,
+                              std::uint32_t length) {
+  if (!writer || fd < 0 || offset < 0) return kFormatsErrArgument;
+  if (writer->write_failed) return kFormatsErrWrite;
+  std::uint64_t payload = 0, stored = 0;
+  if (!planChunk(*writer, length, &payload, &stored)) return kFormatsErrTooLarge;
+  const std::size_t total = static_cast<std::size_t>(8 + stored);
+  const std::size_t tail = static_cast<std::size_t>(stored - payload + 2);
+
+  if (total <= kStagingBytes) {
+    // Read the frame straight into the staging buffer behind its chunk header.
+    if (writer->staged_bytes + total > kStagingBytes && !flushStaged(writer)) {
+      return kFormatsErrWrite;
     }
-    return kFormatsErrWrite;
+    std::uint8_t* at = writer->staging.get() + writer->staged_bytes;
+    chunkHead(at, payload);
+    if (io::preadFull(fd, at + 8, length, offset) != static_cast<ssize_t>(length)) {
+      return kFormatsErrShortRead;  // nothing was staged
+    }
+    std::memcpy(at + 8 + length, kChunkTail, tail);
+    writer->staged_bytes += total;
+    ++writer->staged_chunks;
+    return commitChunk(writer, payload, stored);
   }
-  writer->movi_end += static_cast<std::int64_t>(total);
-  if (payload > writer->largest_payload) {
-    writer->largest_payload = static_cast<std::uint32_t>(payload);
+
+  // Larger than the staging buffer: header, a copy in the kernel, tail.
+  if (!flushStaged(writer)) return kFormatsErrWrite;
+  std::uint8_t head[8];
+  chunkHead(head, payload);
+  if (io::writeFull(writer->fd, head, sizeof head) != sizeof head) return failWrite(writer);
+  const int copied = copyFileRange(fd, offset, length, writer->fd);
+  if (copied == kFormatsErrShortRead) {
+    dropPartialChunk(writer);  // the output is fine; only this frame is missing
+    return kFormatsErrShortRead;
   }
-  return ++writer->chunks;
+  if (copied != 1) return failWrite(writer);
+  if (io::writeFull(writer->fd, kChunkTail, tail) != tail) return failWrite(writer);
+  return commitChunk(writer, payload, stored);
 }
 
 int AviWriterFrames(const AviWriter* writer) {
@@ -165,6 +295,7 @@ int AviWriterFrames(const AviWriter* writer) {
 
 int AviWriterFinish(AviWriter* writer) {
   if (!writer) return kFormatsErrArgument;
+  (void)flushStaged(writer);
   int result = writer->write_failed ? kFormatsErrWrite : 0;
   const int fd = writer->fd;
   const std::uint32_t total_frames = static_cast<std::uint32_t>(writer->chunks);
@@ -307,9 +438,10 @@ int AviWriterFinish(AviWriter* writer) {
 
 int AviWriterClose(AviWriter* writer) {
   if (!writer) return 0;
+  const bool flushed = flushStaged(writer);  // only when the finish was skipped
   const bool closed = io::closeChecked(writer->fd);
   delete writer;
-  return closed ? 0 : kFormatsErrWrite;
+  return closed && flushed ? 0 : kFormatsErrWrite;
 }
 
 }  // namespace kv4r::formats

@@ -37,6 +37,17 @@ inline constexpr std::size_t kAviHeaderSize = 224;
 // chunks).
 [[nodiscard]] int AviWriterAddFrame(AviWriter* writer, std::span<const std::uint8_t> frame);
 
+// As AviWriterAddFrame with the frame taken from an open file: the `length` bytes at `offset` of
+// `fd` are read straight into a fixed 1 MiB staging buffer behind their chunk header and written
+// out in large pieces (frames larger than the buffer are copied in the kernel). Returns the chunks
+// written so far, or the codes of AviWriterAddFrame, or kFormatsErrShortRead when the file yields
+// fewer than `length` bytes (that frame is left out; the writer stays usable). Because chunks are
+// staged, a write error may be reported by a later add or by the finish; the chunks it lost are
+// then taken off AviWriterFrames, so after the finish AviWriterFrames tells how many frames the
+// file holds.
+[[nodiscard]] int AviWriterAddFrameFromFile(AviWriter* writer, int fd, std::int64_t offset,
+                                            std::uint32_t length);
+
 // Writes the index and the headers; the file stays open. 0, or kFormatsErrWrite when any write of
 // the recording (an earlier add included), or the finish's own writes failed (headers are
 // still written where possible), kFormatsErrShortRead when a chunk header could not be read back,

@@ -5,6 +5,7 @@
 
 #include "formats/avi_writer.h"
 #include "formats/clip_reader.h"
+#include "formats/clip_scan.h"
 #include "formats/formats_codes.h"
 #include "formats/frame_record.h"
 
@@ -70,15 +71,27 @@ int ExportClipEntries(const std::string& clip_path, std::span<const ClipIndexEnt
   if (!avi) return kFormatsErrCreate;
   int code = 1;
   for (int j = first; j <= last; ++j) {
-    // The first record is still in the buffer.
-    const int length =
-        j == first ? first_length : ReadClipRecord(clip.get(), index, j, nullptr, buffer);
-    if (length <= 0) {  // the AVI is finished with what was written so far
+    // The first record is still in the buffer; the others go from the clip to the AVI without
+    // passing through it, after the same length checks as a read into the record buffer.
+    int added = 0;
+    if (j == first) {
+      added = AviWriterAddFrame(avi, first_record);
+    } else {
+      const std::int64_t offset = index[static_cast<std::size_t>(j)].record_offset;
+      std::uint8_t fixed[kRecordFixedSize];
+      FrameHeader header;
+      if (readClipBytes(clip.get(), offset, fixed) != static_cast<std::int64_t>(kRecordFixedSize) ||
+          parseFrameHeader(fixed, &header) != 1 || header.record_length < kRecordFixedSize ||
+          header.record_length > kRecordBufferSize) {
+        added = kFormatsErrShortRead;
+      } else {
+        added = AviWriterAddFrameFromFile(avi, clip->fd, offset, header.record_length);
+      }
+    }
+    if (added == kFormatsErrShortRead) {  // the AVI is finished with what was written so far
       r.read_failed = true;
       break;
     }
-    const int added =
-        AviWriterAddFrame(avi, std::span(buffer.data(), static_cast<std::size_t>(length)));
     if (added < 0) {
       code = kFormatsErrWrite;
       break;
@@ -88,6 +101,8 @@ int ExportClipEntries(const std::string& clip_path, std::span<const ClipIndexEnt
     if (percent != 0 && progress.step) progress.step(percent);
   }
   if (AviWriterFinish(avi) < 0) code = kFormatsErrWrite;
+  // Frames staged by the writer and lost to a write error are not in the file.
+  if (code == kFormatsErrWrite) r.written = AviWriterFrames(avi);
   if (AviWriterClose(avi) < 0) code = kFormatsErrWrite;
   return code;
 }

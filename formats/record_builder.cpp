@@ -37,9 +37,12 @@ struct ParsedJpeg {
 };
 
 Bytes makeSegment(std::uint8_t marker, std::span<const std::uint8_t> body) {
-  Bytes segment{0xFF, marker, static_cast<std::uint8_t>((body.size() + 2) >> 8),
-                static_cast<std::uint8_t>(body.size() + 2)};
-  segment.insert(segment.end(), body.begin(), body.end());
+  Bytes segment(body.size() + 4);
+  segment[0] = 0xFF;
+  segment[1] = marker;
+  segment[2] = static_cast<std::uint8_t>((body.size() + 2) >> 8);
+  segment[3] = static_cast<std::uint8_t>(body.size() + 2);
+  std::copy(body.begin(), body.end(), segment.begin() + 4);
   return segment;
 }
 

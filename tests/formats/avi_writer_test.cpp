@@ -1,7 +1,12 @@
 #include "formats/avi_writer.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <sys/resource.h>
+
+#include <csignal>
 #include <cstring>
 
 #include "formats/clip_writer.h"
@@ -141,6 +146,35 @@ TEST(AviWriterTest, FrameBufferIsOnlyRead) {
   EXPECT_EQ(buffer, Bytes(40, 0x11));
 }
 
+TEST(AviWriterTest, FramesFromAFileGiveTheSameBytesAndAShortSourceSkipsOnlyThatFrame) {
+  testing::TempDir dir;
+  const Bytes a(1001, 0x21), b(70000, 0x42);
+  const Bytes big((1 << 20) + 5, 0x63);  // larger than the staging buffer
+  const Bytes source = testing::concat({a, b, big});
+  testing::writeBytes(dir / "src.bin", source);
+  const Bytes expected = writeAvi(dir / "mem.avi", {a, b, big, a}, 8, 8);
+
+  const int fd = ::open((dir / "src.bin").c_str(), O_RDONLY);
+  ASSERT_GE(fd, 0);
+  AviWriter* writer = AviWriterCreate((dir / "file.avi").string(), 8, 8);
+  ASSERT_NE(writer, nullptr);
+  EXPECT_EQ(AviWriterAddFrameFromFile(writer, fd, 0, 1001), 1);
+  EXPECT_EQ(AviWriterAddFrameFromFile(writer, fd, 1001, 70000), 2);
+  EXPECT_EQ(
+      AviWriterAddFrameFromFile(writer, fd, static_cast<std::int64_t>(source.size()) - 10, 100),
+      kFormatsErrShortRead);
+  EXPECT_EQ(
+      AviWriterAddFrameFromFile(writer, fd, 71001, static_cast<std::uint32_t>(big.size() + 1)),
+      kFormatsErrShortRead);
+  EXPECT_EQ(AviWriterAddFrameFromFile(writer, fd, 71001, static_cast<std::uint32_t>(big.size())),
+            3);
+  EXPECT_EQ(AviWriterAddFrame(writer, a), 4);  // the two ways mix
+  EXPECT_EQ(AviWriterFinish(writer), 0);
+  EXPECT_EQ(AviWriterClose(writer), 0);
+  ::close(fd);
+  EXPECT_EQ(testing::readBytes(dir / "file.avi"), expected);
+}
+
 TEST(AviWriterTest, WriteErrorsAreReported) {
   // /dev/full takes the open but fails every write with "no space".
   AviWriter* writer = AviWriterCreate("/dev/full", 352, 240);
@@ -153,6 +187,39 @@ TEST(AviWriterTest, WriteErrorsAreReported) {
   EXPECT_EQ(AviWriterCreate("/nonexistent-dir/x.avi", 1, 1), nullptr);
   EXPECT_EQ(AviWriterAddFrame(nullptr, Bytes(1)), kFormatsErrArgument);
   EXPECT_EQ(AviWriterFinish(nullptr), kFormatsErrArgument);
+}
+
+TEST(AviWriterTest, StagedFramesLostToAFileSizeLimitAreTakenOffTheCount) {
+  testing::TempDir dir;
+  testing::writeBytes(dir / "src.bin", Bytes(70000, 0x42));
+  const int fd = ::open((dir / "src.bin").c_str(), O_RDONLY);
+  ASSERT_GE(fd, 0);
+  AviWriter* writer = AviWriterCreate((dir / "limited.avi").string(), 8, 8);
+  ASSERT_NE(writer, nullptr);
+  // Writes past 300,000 bytes fail with "file too large" from here on.
+  rlimit saved{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+  const auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit limited = saved;
+  limited.rlim_cur = 300000;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+  int result = 0;
+  int added = 0;
+  while ((result = AviWriterAddFrameFromFile(writer, fd, 0, 70000)) > 0) ++added;
+  const int finished = AviWriterFinish(writer);
+  const int frames = AviWriterFrames(writer);
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &saved), 0);
+  std::signal(SIGXFSZ, old_handler);
+  EXPECT_EQ(result, kFormatsErrWrite);
+  EXPECT_GT(added, 3);  // the first frames were only staged
+  EXPECT_LT(finished, 0);
+  EXPECT_EQ(AviWriterClose(writer), 0);
+  ::close(fd);
+  // What the file says matches what it holds.
+  const Bytes avi = testing::readBytes(dir / "limited.avi");
+  EXPECT_EQ(le32(avi, 48), static_cast<std::uint32_t>(frames));
+  EXPECT_EQ(le32(avi, 4), avi.size() - 8);
+  EXPECT_EQ(224 + 70012u * frames + (le32(avi, 44) == 0x10 ? 8 + 16u * frames : 0), avi.size());
 }
 
 TEST(ClipWriterTest, AppendsWholeRecordsAndRefusesLiars) {
