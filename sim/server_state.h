@@ -65,6 +65,7 @@ struct Simulator {
   std::atomic<std::uint64_t> connection_count{0};
   std::atomic<std::uint64_t> request_count{0};
   std::atomic<std::uint64_t> refused_count{0};
+  std::atomic<std::uint64_t> turned_away_count{0};
   std::atomic<std::uint64_t> stream_count{0};  // stream requests seen (numbers them for faults)
   std::atomic<std::uint64_t> served_streams{0};
   std::atomic<std::uint64_t> active_streams{0};

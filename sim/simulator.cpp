@@ -58,6 +58,10 @@ int openListener(const SimOptions& options, int* port, std::string* error) {
   return fd;
 }
 
+constexpr char kBusyAnswer[] =
+    "HTTP/1.1 503 Service Unavailable\r\nContent-Type: text/plain\r\nContent-Length: 16\r\n"
+    "Connection: close\r\n\r\nToo many users\r\n";
+
 void prepareSocket(int fd) {
   const int one = 1;
   (void)::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
@@ -158,6 +162,18 @@ void acceptMain(Simulator* sim) {
     const int fd = ::accept4(sim->listen_fd, nullptr, nullptr, SOCK_CLOEXEC);
     if (fd < 0) continue;  // a connection that went away before we took it, or no descriptors
     prepareSocket(fd);
+    bool full = false;
+    {
+      std::lock_guard<std::mutex> lock(sim->connections_mutex);
+      full = static_cast<int>(sim->connections.size()) >= sim->options.max_connections;
+    }
+    if (full) {
+      // Never blocks the accept loop: the short answer fits the new socket's send buffer.
+      (void)::send(fd, kBusyAnswer, sizeof kBusyAnswer - 1, MSG_NOSIGNAL | MSG_DONTWAIT);
+      ::close(fd);
+      ++sim->turned_away_count;
+      continue;
+    }
     auto connection = std::make_unique<Connection>();
     connection->id = ++sim->connection_count;
     connection->fd = fd;
@@ -221,6 +237,7 @@ SimCounters simCounters(const Simulator* sim) {
   c.connections = sim->connection_count.load();
   c.requests = sim->request_count.load();
   c.refused = sim->refused_count.load();
+  c.turned_away = sim->turned_away_count.load();
   c.streams = sim->served_streams.load();
   c.active_streams = sim->active_streams.load();
   c.frames = sim->frame_count.load();

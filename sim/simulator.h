@@ -24,13 +24,15 @@ struct SimOptions {
   int port = 8080;                 // 0 picks a free port
   std::vector<SimUser> users;      // none = every request is served without credentials
   Scenario scenario = defaultScenario();
-  std::string log_path;  // request log (JSON lines); empty = none
+  std::string log_path;       // request log (JSON lines); empty = none
+  int max_connections = 256;  // open connections at most; more are answered 503 and closed
 };
 
 struct SimCounters {
   std::uint64_t connections = 0;     // connections accepted
   std::uint64_t requests = 0;        // requests read
   std::uint64_t refused = 0;         // requests answered with 401
+  std::uint64_t turned_away = 0;     // connections answered 503 because too many were open
   std::uint64_t streams = 0;         // stream requests served with parts
   std::uint64_t active_streams = 0;  // streams running now
   std::uint64_t frames = 0;          // parts sent on all streams

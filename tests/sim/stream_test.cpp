@@ -332,3 +332,42 @@ TEST(Stream, StopEndsStreamsWhoseClientsDoNotRead) {
 
 }  // namespace
 }  // namespace kv4r::simtest
+
+namespace kv4r::simtest {
+namespace {
+
+TEST(Stream, ConnectionsAboveTheLimitAreTurnedAway) {
+  sim::SimOptions o;
+  o.scenario = testScenario(1);
+  o.max_connections = 2;
+  std::string error;
+  auto server = startSim(o, &error);
+  ASSERT_TRUE(server) << error;
+  const int port = sim::simPort(server.get());
+  StreamClient a;
+  StreamClient b;
+  ASSERT_EQ(a.open(port, streamPath(1, "1")), 1);
+  ASSERT_EQ(b.open(port, streamPath(2, "1")), 1);
+  Part part;
+  ASSERT_EQ(b.readPart(&part), 1);  // both streams run
+  std::string answer;
+  ASSERT_GT(query(port, "/cgi-bin/kxsysget.cgi?KxModId=0&KxCgiVer=0x0001", &answer), 0);
+  EXPECT_EQ(answer.rfind("HTTP/1.1 503", 0), 0u);
+  a.close();
+  b.close();
+  // Once the streams have ended, queries are served again.
+  for (int i = 0; i < 200 && sim::simCounters(server.get()).active_streams > 0; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_EQ(sim::simCounters(server.get()).active_streams, 0u);
+  bool served = false;
+  for (int i = 0; i < 50 && !served; ++i) {
+    served = query(port, "/cgi-bin/kxsysget.cgi?KxModId=0&KxCgiVer=0x0001", &answer) > 0 &&
+             answer.find("Model=") != std::string::npos;
+  }
+  EXPECT_TRUE(served);
+  EXPECT_GE(sim::simCounters(server.get()).turned_away, 1u);
+}
+
+}  // namespace
+}  // namespace kv4r::simtest
