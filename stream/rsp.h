@@ -92,7 +92,7 @@ struct RSP {
   std::string user;  // kept whole: the stream logs in exactly as the queries did
   std::string password;
   int expected_model = 0;
-  unsigned app_key = 0;  // rand() at creation
+  unsigned app_key = 0;  // rand() at creation, 0..32767 (the generator is never seeded)
   void* owner = nullptr;
   GetBufferFn getBuffer = nullptr;
   DeliverFrameFn deliverFrame = nullptr;

@@ -2,4 +2,5 @@
 kv4r_test(session_tests
   SOURCES
     ${CMAKE_CURRENT_SOURCE_DIR}/session_receiver_test.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/session_rsp_test.cpp
   DEPS stream)
