@@ -32,6 +32,26 @@ std::string untilClose(const std::string& status, const std::string& type,
          body;
 }
 
+std::string escapeHtml(const std::string& text) {
+  std::string out;
+  for (const char c : text) {
+    switch (c) {
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '&':
+        out += "&amp;";
+        break;
+      default:
+        out.push_back(c);
+    }
+  }
+  return out;
+}
+
 }  // namespace
 
 std::string systemInfoAnswer(const Scenario& s, int model, bool zero_length) {
@@ -111,15 +131,15 @@ std::string pageWithoutBoundary() {
 }
 
 std::string indexPage(const Scenario& s) {
-  std::string body =
-      "<html><head><title>kv4r_sim</title></head><body><h1>" + s.server_name + "</h1>\r\n";
+  std::string body = "<html><head><title>kv4r_sim</title></head><body><h1>" +
+                     escapeHtml(s.server_name) + "</h1>\r\n";
   for (int c = 1; c <= s.camera_count; ++c) {
     const CameraScenario& camera = s.cameras[static_cast<std::size_t>(c - 1)];
     body += format(
         "<figure style=\"display:inline-block\"><img src=\"/mjpeg?camera=%d\" "
         "width=\"%d\" height=\"%d\"><figcaption>%d: ",
         c, camera.width, camera.height, c);
-    body += camera.name.value_or("(no name)") + "</figcaption></figure>\r\n";
+    body += escapeHtml(camera.name.value_or("(no name)")) + "</figcaption></figure>\r\n";
   }
   body += "</body></html>\r\n";
   return untilClose("200 OK", "text/html", body);

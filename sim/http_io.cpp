@@ -51,6 +51,11 @@ int parseRequest(std::string raw, HttpRequest* request) {
   if (sp1 == std::string::npos || sp2 == std::string::npos) return kSimErrBadRequest;
   r.method = line.substr(0, sp1);
   r.target = line.substr(sp1 + 1, sp2 - sp1 - 1);
+  // A request through a proxy names the server in the target: keep its path.
+  if (r.target.rfind("http://", 0) == 0) {
+    const std::size_t slash = r.target.find('/', 7);
+    r.target = slash == std::string::npos ? "/" : r.target.substr(slash);
+  }
   if (r.target.empty() || r.target[0] != '/') return kSimErrBadRequest;
   if (line.compare(sp2 + 1, 5, "HTTP/") != 0) return kSimErrBadRequest;
   const std::size_t q = r.target.find('?');

@@ -1,6 +1,8 @@
 // Scenario files: what they may say, and that a mistake is reported instead of half-applied.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "sim/scenario.h"
 #include "sim/sim_codes.h"
 #include "tests/support/test_env.h"
@@ -98,6 +100,19 @@ TEST(Scenario, FilesAreReadAndPathsResolvedBesideThem) {
   EXPECT_EQ(s.cameras[0].path, (dir / "c.vrx").string());
   EXPECT_EQ(loadScenario((dir / "missing.json").string(), &s, &error), kSimErrScenario);
   EXPECT_NE(error.find("missing.json"), std::string::npos);
+}
+
+TEST(Scenario, SampleFilesOfTheFolderAreValid) {
+  const std::filesystem::path folder = std::filesystem::path(KV4R_SOURCE_DIR) / "sim/scenarios";
+  int files = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    if (entry.path().extension() != ".json") continue;
+    Scenario s;
+    std::string error;
+    EXPECT_EQ(loadScenario(entry.path().string(), &s, &error), 1) << error;
+    ++files;
+  }
+  EXPECT_GE(files, 3);
 }
 
 }  // namespace
