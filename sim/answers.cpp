@@ -67,11 +67,14 @@ std::string systemInfoAnswer(const Scenario& s, int model, bool zero_length) {
   return withLength("200 OK", "text/plain", body, zero_length);
 }
 
-std::string userRightsAnswer(const Scenario& s) {
+std::string userRightsAnswer(const Scenario& s, const std::string& user) {
+  const auto own = s.user_rights.find(user);
+  const std::optional<std::vector<std::int64_t>>& rights =
+      own != s.user_rights.end() ? own->second : s.rights;
   std::string body;
-  if (s.rights) {
-    for (std::size_t i = 0; i < s.rights->size(); ++i) {
-      const long long v = (*s.rights)[i];
+  if (rights) {
+    for (std::size_t i = 0; i < rights->size(); ++i) {
+      const long long v = (*rights)[i];
       body += v < 0 ? format("PROPERTY%zu=%lld\r\n", i, v)
                     : format("PROPERTY%zu=0x%08llx\r\n", i, static_cast<unsigned long long>(v));
     }

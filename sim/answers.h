@@ -28,8 +28,8 @@ inline constexpr std::size_t kPartHeaderSize = 62;
 // With `zero_length` the header announces Content-Length: 0 and no body follows.
 [[nodiscard]] std::string systemInfoAnswer(const Scenario& scenario, int model, bool zero_length);
 
-// The user rights page.
-[[nodiscard]] std::string userRightsAnswer(const Scenario& scenario);
+// The user rights page for the user `user` logged in as (empty: no login).
+[[nodiscard]] std::string userRightsAnswer(const Scenario& scenario, const std::string& user);
 
 // The camera name page for PortId `port_id` (0-based); a 404 page outside the camera count.
 [[nodiscard]] std::string cameraNameAnswer(const Scenario& scenario, long long port_id);

@@ -221,6 +221,29 @@ bool parseFaults(const json& object, FaultScenario* faults, std::string* error) 
   return r.ok();
 }
 
+// A rights value: null, or four numbers (see ObjectReader::integer).
+bool parseRights(const json& value, const std::string& where,
+                 std::optional<std::vector<std::int64_t>>* rights, std::string* error) {
+  if (value.is_null()) {
+    rights->reset();
+    return true;
+  }
+  if (!value.is_array() || value.size() != 4) {
+    *error = where + ": must be an array of four values, or null";
+    return false;
+  }
+  std::vector<std::int64_t> values(4, 0);
+  json wrapper = json::object();
+  for (int i = 0; i < 4; ++i) wrapper["PROPERTY" + std::to_string(i)] = value[i];
+  ObjectReader reader(wrapper, where + ".", error);
+  for (int i = 0; i < 4; ++i) {
+    reader.integer("PROPERTY" + std::to_string(i), -0x80000000LL, 0xFFFFFFFFLL, &values[i]);
+  }
+  if (!reader.ok()) return false;
+  *rights = values;
+  return true;
+}
+
 bool isRebuildSize(int width, int height) {
   for (const PictureSize& s : rebuildSizes()) {
     if (s.width == width && s.height == height) return true;
@@ -314,24 +337,8 @@ int parseScenario(const std::string& json_text, const std::string& base_folder, 
   r.text("server_name", 127, &s.server_name);
   r.text("key", 8, &s.key);
   r.integer("clock_refresh_ms", 0, 3600000, &s.clock_refresh_ms);
-  if (const json* rights = r.find("rights"); rights && r.ok()) {
-    if (rights->is_null()) {
-      s.rights.reset();
-    } else if (!rights->is_array() || rights->size() != 4) {
-      r.fail("rights", "must be an array of four values, or null");
-    } else {
-      std::vector<std::int64_t> values(4, 0);
-      json wrapper = json::object();
-      for (int i = 0; i < 4; ++i) wrapper["PROPERTY" + std::to_string(i)] = (*rights)[i];
-      ObjectReader values_reader(wrapper, "rights.", error);
-      for (int i = 0; i < 4; ++i) {
-        values_reader.integer("PROPERTY" + std::to_string(i), -0x80000000LL, 0xFFFFFFFFLL,
-                              &values[i]);
-      }
-      if (!values_reader.ok()) return kSimErrScenario;
-      s.rights = values;
-    }
-  }
+  const json* rights = r.find("rights");
+  const json* user_rights = r.find("user_rights");
   const json* cameras = r.find("cameras");
   const json* faults = r.find("faults");
   r.rejectUnknown();
@@ -347,6 +354,16 @@ int parseScenario(const std::string& json_text, const std::string& base_folder, 
     }
   }
   if (faults && !parseFaults(*faults, &s.faults, error)) return kSimErrScenario;
+  if (rights && !parseRights(*rights, "rights", &s.rights, error)) return kSimErrScenario;
+  if (user_rights) {
+    if (!user_rights->is_object())
+      return *error = "user_rights: must be an object", kSimErrScenario;
+    for (auto it = user_rights->begin(); it != user_rights->end(); ++it) {
+      std::optional<std::vector<std::int64_t>> values;
+      if (!parseRights(*it, "user_rights." + it.key(), &values, error)) return kSimErrScenario;
+      s.user_rights[it.key()] = values;
+    }
+  }
   const int rc = validateScenario(&s, error);
   if (rc < 0) return rc;
   *out = std::move(s);

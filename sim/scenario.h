@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -59,6 +60,8 @@ struct Scenario {
   std::string server_name = "kv4r_sim";  // server item of every record
   // PROPERTY0..3 values; absent = the rights page lists no PROPERTY key (every camera allowed).
   std::optional<std::vector<std::int64_t>> rights = std::vector<std::int64_t>{0xFF, 0, 0, 0};
+  // Rights of particular users (by the name they log in with), in place of `rights`.
+  std::map<std::string, std::optional<std::vector<std::int64_t>>> user_rights;
   std::string key;                      // key of modes 2 and 3 (1..8 characters when used)
   int clock_refresh_ms = 1000;          // how often pattern pictures are redrawn (0 = never)
   std::vector<CameraScenario> cameras;  // camera_count entries after parsing

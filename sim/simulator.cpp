@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 
 #include "platform/trace.h"
@@ -106,7 +107,7 @@ void handleConnection(Simulator* sim, Connection* connection) {
         other != 0 && other == connection->id ? (scenario.model + 1) & 0xFFFF : scenario.model;
     answerAndClose(fd, systemInfoAnswer(scenario, model, scenario.faults.zero_content_length));
   } else if (path == "/asp-get/kxusrget.asp") {
-    answerAndClose(fd, userRightsAnswer(scenario));
+    answerAndClose(fd, userRightsAnswer(scenario, user));
   } else if (path == "/asp-get/kxcamget.asp") {
     const auto port_id = parseInteger(queryValue(request.query, "PortId").value_or(""));
     answerAndClose(fd, cameraNameAnswer(scenario, port_id.value_or(-1)));
@@ -160,7 +161,12 @@ void acceptMain(Simulator* sim) {
     if (ready < 0 || (p[1].revents & POLLIN) || sim->stopping.load()) break;
     if (!(p[0].revents & POLLIN)) continue;
     const int fd = ::accept4(sim->listen_fd, nullptr, nullptr, SOCK_CLOEXEC);
-    if (fd < 0) continue;  // a connection that went away before we took it, or no descriptors
+    if (fd < 0) {
+      // Out of descriptors: give the open connections a moment to end instead of spinning.
+      if (errno == EMFILE || errno == ENFILE)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      continue;  // or a connection that went away before we took it
+    }
     prepareSocket(fd);
     bool full = false;
     {

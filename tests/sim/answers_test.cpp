@@ -77,7 +77,20 @@ TEST(Answers, RightsAndCameraNamePagesEndByClosing) {
   EXPECT_EQ(answer.rfind("HTTP/1.1 404", 0), 0u);
   EXPECT_EQ(answer.find("CAMNAME"), std::string::npos);
 
+  s.user_rights["bob"] = std::vector<std::int64_t>{0x21, 0, 0, 0};
+  s.user_rights["carl"] = std::nullopt;
+  auto per_user = startSim(options(s), &error);
+  ASSERT_TRUE(per_user) << error;
+  const int per_user_port = sim::simPort(per_user.get());
+  ASSERT_GT(queryAll(per_user_port, "/asp-get/kxusrget.asp", &answer, "bob", "pw"), 0);
+  EXPECT_NE(answer.find("PROPERTY0=0x00000021\r\n"), std::string::npos);
+  ASSERT_GT(queryAll(per_user_port, "/asp-get/kxusrget.asp", &answer, "carl", "pw"), 0);
+  EXPECT_EQ(answer.find("PROPERTY"), std::string::npos);
+  ASSERT_GT(queryAll(per_user_port, "/asp-get/kxusrget.asp", &answer, "dora", "pw"), 0);
+  EXPECT_NE(answer.find("PROPERTY0=0x000000f1\r\n"), std::string::npos);
+
   s.rights.reset();
+  s.user_rights.clear();
   auto open_rights = startSim(options(s), &error);
   ASSERT_TRUE(open_rights) << error;
   ASSERT_GT(queryAll(sim::simPort(open_rights.get()), "/asp-get/kxusrget.asp", &answer), 0);

@@ -21,7 +21,7 @@ TEST(Scenario, FullFileIsRead) {
       "model": "0x2345", "kernel_version": 767, "os_type": "WINCE", "camera_count": 6,
       "digital_inputs": 2, "digital_outputs": 0, "camera_model": "PTZ",
       "serial_number": "SN-1", "server_name": "Lab", "rights": [241, "0x21", -1, 0],
-      "key": "k1", "clock_refresh_ms": 0,
+      "key": "k1", "clock_refresh_ms": 0, "user_rights": {"ann": [1, 0, 0, 0], "bob": null},
       "cameras": [{"name": null, "size": "704x576", "mode": 3, "fps": 0, "quant_factor": 2},
                   {"name": "Gate", "jpeg_folder": "pics", "ring_size": 3}],
       "faults": {"only_stream": 2, "close_after_frames": 5, "close_mid_record": true,
@@ -44,6 +44,8 @@ TEST(Scenario, FullFileIsRead) {
   EXPECT_EQ(s.cameras[5].name.value_or(""), "Camera 6");  // filled with defaults
   EXPECT_EQ((*s.rights)[1], 0x21);
   EXPECT_EQ((*s.rights)[2], -1);
+  EXPECT_EQ((*s.user_rights.at("ann"))[0], 1);
+  EXPECT_FALSE(s.user_rights.at("bob").has_value());
   EXPECT_FALSE(usesLinuxVariant(s));
   EXPECT_EQ(s.faults.piece_max_bytes, 3);
   EXPECT_TRUE(s.faults.zero_content_length);
@@ -80,6 +82,7 @@ TEST(Scenario, MistakesAreReportedWithTheirPlace) {
       {R"({"faults": {"stall_ms": -1}})", "faults.stall_ms"},
       {R"({"faults": {"close_after": 1}})", "faults.close_after: unknown key"},
       {R"({"rights": [1, 2, 3]})", "rights"},
+      {R"({"user_rights": {"ann": [1, "x", 0, 0]}})", "user_rights.ann.PROPERTY1"},
   };
   for (const auto& [json, reason] : cases) {
     Scenario s;
