@@ -125,6 +125,33 @@ TEST(ClientSession, FramesOfTheWantedCamerasAndChangesOfThem) {
   EXPECT_GE(sim::simCounters(server.get()).controls, 2u);
 }
 
+TEST(ClientSession, SplitBoundaryPiecesAndCutStreamsAreSurvived) {
+  sim::SimOptions o;
+  o.scenario = testScenario(1, 176, 144, 1, 100);
+  o.scenario.faults.split_first_boundary = true;
+  o.scenario.faults.random_pieces = true;
+  o.scenario.faults.piece_max_bytes = 200;
+  o.scenario.faults.close_after_frames = 4;
+  o.scenario.faults.close_mid_record = true;
+  std::string error;
+  auto server = startSim(o, &error);
+  ASSERT_TRUE(server) << error;
+  Owner owner;
+  owner.mask = 1;
+  Session session{&owner,
+                  stream::RSPCreate(0, inet_addr("127.0.0.1"), sim::simPort(server.get()), "", "",
+                                    0x1234, 0, 2, &owner, getBuffer, deliverFrame, linkEvent)};
+  ASSERT_NE(session.rsp, nullptr);
+  // Four whole frames per connection, then a cut record and a fresh request.
+  ASSERT_TRUE(owner.waitFor([&] { return owner.frames.size() >= 10 && owner.started >= 3; }));
+  std::lock_guard<std::mutex> lock(owner.mutex);
+  for (const auto& [index, record] : owner.frames) {
+    EXPECT_EQ(index, 0);
+    EXPECT_FALSE(unlockRecord(record, false, "").empty());
+  }
+  EXPECT_FALSE(owner.failures.empty());
+}
+
 TEST(ClientSession, WrongPasswordIsARefusedLogin) {
   sim::SimOptions o;
   o.scenario = testScenario(1);
