@@ -1,0 +1,141 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "formats/frame_record.h"
+#include "sim/simulator.h"
+#include "tests/support/test_env.h"
+
+namespace kv4r::viewer {
+namespace {
+
+using kv4r::testing::programPath;
+using kv4r::testing::runProgram;
+using kv4r::testing::TempDir;
+
+sim::SimulatorPtr startSim(sim::Scenario scenario, std::vector<sim::SimUser> users = {}) {
+  sim::SimOptions options;
+  options.port = 0;
+  options.users = std::move(users);
+  options.scenario = std::move(scenario);
+  sim::SimulatorPtr simulator;
+  std::string error;
+  EXPECT_EQ(sim::simStart(options, &simulator, &error), 1) << error;
+  return simulator;
+}
+
+std::string address(const sim::Simulator* simulator, const std::string& credentials = "") {
+  return "http://" + credentials + "127.0.0.1:" + std::to_string(sim::simPort(simulator)) +
+         "/some/page.html";
+}
+
+TEST(Kv4rRec, InfoPrintsServerRightsAndNames) {
+  sim::Scenario scenario = sim::defaultScenario();
+  scenario.camera_count = 2;
+  scenario.cameras.resize(2);
+  scenario.cameras[1].name.reset();                              // camera 2 has no CAMNAME
+  scenario.rights = std::vector<std::int64_t>{0x0001, 0, 0, 0};  // view camera 1 only
+  auto simulator = startSim(scenario, {{"ann", "secret"}});
+  const auto result =
+      runProgram(programPath("kv4r_rec"), {address(simulator.get(), "ann:secret@"), "--info"});
+  ASSERT_EQ(result.exit_status, 0) << result.err;
+  EXPECT_NE(result.out.find("model: 0x1234\n"), std::string::npos) << result.out;
+  EXPECT_NE(result.out.find("os type: LINUX\n"), std::string::npos);
+  EXPECT_NE(result.out.find("cameras: 2\n"), std::string::npos);
+  EXPECT_NE(result.out.find("serial number: 00-1A-2B-3C-4D-5E\n"), std::string::npos);
+  EXPECT_NE(result.out.find("rights: view 0x00000001, 0x00000000, 0x00000000, 0x00000000\n"),
+            std::string::npos);
+  EXPECT_NE(result.out.find("camera 1: Camera 1\n"), std::string::npos);
+  EXPECT_NE(result.out.find("camera 2: Cam 2 (not allowed)\n"), std::string::npos);
+  EXPECT_EQ(result.out.find("secret"), std::string::npos);
+  EXPECT_EQ(result.err.find("secret"), std::string::npos);
+}
+
+TEST(Kv4rRec, InfoWithWrongCredentialsPrintsTheMessagesAndFails) {
+  auto simulator = startSim(sim::defaultScenario(), {{"ann", "secret"}});
+  const auto result =
+      runProgram(programPath("kv4r_rec"), {address(simulator.get(), "ann:wrong@"), "--info"});
+  EXPECT_EQ(result.exit_status, 1);
+  EXPECT_NE(result.err.find("CGI failed"), std::string::npos) << result.err;
+  EXPECT_NE(result.err.find("Unauthorized"), std::string::npos);
+  EXPECT_NE(result.err.find("Module 0 of 127.0.0.1 is not ready,\n\nor network is bad."),
+            std::string::npos);
+  EXPECT_EQ(result.out, "");
+}
+
+TEST(Kv4rRec, RawDirGetsEveryRecordOfTheWantedCamerasAsDelivered) {
+  sim::Scenario scenario = sim::defaultScenario();
+  scenario.cameras.resize(4);
+  for (auto& camera : scenario.cameras) camera.fps = 40;
+  scenario.cameras[2].mode = 1;  // camera 3 sends its frames without tables
+  auto simulator = startSim(scenario);
+  TempDir dir;
+  const auto result =
+      runProgram(programPath("kv4r_rec"), {address(simulator.get()), "--cameras", "2,3", "--frames",
+                                           "12", "--raw-dir", (dir / "raw").string()});
+  ASSERT_EQ(result.exit_status, 0) << result.err;
+  EXPECT_NE(result.out.find("link: established\n"), std::string::npos) << result.out;
+  EXPECT_NE(result.out.find("total: 12 frames\n"), std::string::npos);
+  EXPECT_NE(result.out.find("camera 1: 0 frames\n"), std::string::npos);
+  EXPECT_NE(result.out.find("camera 4: 0 frames\n"), std::string::npos);
+
+  int files = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(dir / "raw")) {
+    ++files;
+    const std::string name = entry.path().filename().string();
+    const std::string bytes = kv4r::testing::readFile(entry.path());
+    std::span<const std::uint8_t> record(reinterpret_cast<const std::uint8_t*>(bytes.data()),
+                                         bytes.size());
+    formats::FrameHeader header;
+    ASSERT_EQ(formats::parseFrameHeader(record, &header), 1) << name;
+    EXPECT_EQ(header.record_length, bytes.size()) << name;
+    if (name.find("_cam2.") != std::string::npos) {
+      EXPECT_EQ(header.camera_number, 2);
+      std::string why;
+      EXPECT_EQ(formats::checkFrameRecord(record, &why), 1) << name << ": " << why;
+    } else {
+      ASSERT_NE(name.find("_cam3."), std::string::npos) << name;
+      EXPECT_EQ(header.camera_number, 3);
+      EXPECT_EQ(header.app_length, 56) << name;  // rewritten around the table gap
+      EXPECT_EQ(header.coding_flags & 3, 1) << name;
+    }
+  }
+  EXPECT_EQ(files, 12);
+}
+
+TEST(Kv4rRec, SecondsLimitEndsTheRun) {
+  auto simulator = startSim(sim::defaultScenario());
+  TempDir dir;
+  const auto result =
+      runProgram(programPath("kv4r_rec"),
+                 {address(simulator.get()), "--seconds", "0.5", "--raw-dir", dir.path().string()});
+  EXPECT_EQ(result.exit_status, 0) << result.err;
+  EXPECT_NE(result.out.find("total: "), std::string::npos);
+}
+
+TEST(Kv4rRec, BadArgumentsAreRefused) {
+  const auto rec = programPath("kv4r_rec");
+  EXPECT_NE(runProgram(rec, {}).exit_status, 0);
+  EXPECT_EQ(runProgram(rec, {"127.0.0.1"}).exit_status, 2);
+  EXPECT_NE(runProgram(rec, {"127.0.0.1", "--raw-dir", "x", "--frames", "0"}).exit_status, 0);
+  EXPECT_NE(runProgram(rec, {"127.0.0.1", "--raw-dir", "x", "--cameras", "5"}).exit_status, 0);
+  EXPECT_NE(runProgram(rec, {"127.0.0.1", "--info", "--raw-dir", "x"}).exit_status, 0);
+  EXPECT_NE(runProgram(rec, {"127.0.0.1", "--raw-dir", "x", "--frames", "3", "--seconds", "1"})
+                .exit_status,
+            0);
+  const auto help = runProgram(rec, {"--help"});
+  EXPECT_EQ(help.exit_status, 0);
+  EXPECT_NE(help.out.find("--raw-dir"), std::string::npos);
+}
+
+TEST(Kv4rRec, BadUrlIsReported) {
+  const auto result =
+      runProgram(programPath("kv4r_rec"), {"http://1234567890123456:80/", "--info"});
+  EXPECT_EQ(result.exit_status, 1);
+  EXPECT_NE(result.err.find("Bad URL format"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace kv4r::viewer

@@ -1,0 +1,32 @@
+// kv4r_rec: the headless live view. Runs the live view's connect sequence against a video server,
+// prints what the server said about itself, or streams the wanted cameras and writes every
+// delivered frame record to a folder. Main thread only, except the frame and link callbacks,
+// which run on the stream session's threads.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace kv4r::tools {
+
+struct RecOptions {
+  std::string url;           // every form strIpAddr takes
+  int server_id = 0;         // iSvrID
+  int pause_time = 0;        // iPauseTime (limited to 490)
+  std::vector<int> cameras;  // 1..4; empty = every camera
+  long long frames = 0;      // stop after this many records (0 = no limit)
+  double seconds = 0;        // stop after this many seconds (0 = no limit)
+  std::string raw_dir;       // where the records go
+};
+
+// --info: connect sequence without a stream; prints the server information, the four rights masks
+// and the camera names. Exit status 0, or 1 when the sequence failed (its messages on stderr).
+int runRecInfo(const RecOptions& options);
+
+// --raw-dir: streams until the frame count, the time or Ctrl-C / SIGTERM, writing one file per
+// delivered record ("frame_NNNNNN_camC.rec" in delivery order). Prints link events as they happen
+// and the per-camera counts at the end. Exit status 0, or 1 when the connect sequence failed, the
+// server refused the login or a file could not be written.
+int runRecRaw(const RecOptions& options);
+
+}  // namespace kv4r::tools

@@ -1,0 +1,45 @@
+// kv4r_rec: the headless live view (server information and raw frame records).
+#include <CLI/CLI.hpp>
+
+#include <string>
+
+#include "platform/trace.h"
+#include "tools/kv4r_rec.h"
+
+int main(int argc, char** argv) {
+  CLI::App app{
+      "kv4r_rec: connect to a video server as the live view does; print its information or "
+      "write the frames it streams"};
+  kv4r::tools::RecOptions options;
+  bool info = false;
+  bool verbose = false;
+  app.add_option("URL", options.url,
+                 "server address: [http://][user:password@]host[:port][/ignored path]")
+      ->required();
+  auto* info_flag =
+      app.add_flag("--info", info, "print server information, rights and camera names");
+  auto* raw =
+      app.add_option("--raw-dir", options.raw_dir,
+                     "write every delivered frame record to this folder (created if missing)");
+  app.add_option("--cameras", options.cameras, "cameras to stream, e.g. 1,3 (default: all)")
+      ->delimiter(',')
+      ->check(CLI::Range(1, 4));
+  auto* frames = app.add_option("--frames", options.frames, "stop after N records")
+                     ->check(CLI::PositiveNumber);
+  auto* seconds = app.add_option("--seconds", options.seconds, "stop after S seconds")
+                      ->check(CLI::PositiveNumber);
+  frames->excludes(seconds);
+  app.add_option("--server-id", options.server_id, "module number of the server (iSvrID)")
+      ->check(CLI::NonNegativeNumber);
+  app.add_option("--pause-time", options.pause_time, "pause time sent with the stream (0..490)")
+      ->check(CLI::Range(0, 100000));
+  app.add_flag("--verbose", verbose, "print the diagnostic traces");
+  info_flag->excludes(raw);
+  CLI11_PARSE(app, argc, argv);
+  kv4r::platform::setTraceEnabled(verbose);
+
+  if (info) return kv4r::tools::runRecInfo(options);
+  if (!options.raw_dir.empty()) return kv4r::tools::runRecRaw(options);
+  std::fprintf(stderr, "kv4r_rec: give --info or --raw-dir DIR (see --help)\n");
+  return 2;
+}

@@ -1,0 +1,200 @@
+#include <csignal>
+#include <cstdio>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <string>
+
+#include "platform/message_boxes.h"
+#include "stream/rsp.h"
+#include "stream/sbpool.h"
+#include "tools/kv4r_rec.h"
+#include "viewer/viewer_window.h"
+
+namespace kv4r::tools {
+namespace {
+
+volatile std::sig_atomic_t stop_signal = 0;
+
+void onSignal(int) {
+  stop_signal = 1;
+}
+
+const char* linkText(int kind, int code) {
+  if (kind == stream::kLinkStarted) return "established";
+  switch (code) {
+    case stream::kLinkBroken:
+      return "broken";
+    case stream::kLinkRefused:
+      return "login refused";
+    case stream::kLinkWrongModel:
+      return "wrong model";
+    default:
+      return "unknown";
+  }
+}
+
+// Prepares the window and the control's properties from the options.
+void prepare(const RecOptions& options, viewer::ViewerWindow& window,
+             viewer::ControlConnection& control, platform::MessageBoxes& boxes) {
+  window.boxes = &boxes;
+  control.svr_id = options.server_id;
+  viewer::applyConnectionSettings(window, control);
+  (void)viewer::changePauseTime(window, control, options.pause_time);
+  if (!options.cameras.empty()) {
+    for (viewer::CameraPane& pane : window.panes) {
+      pane.enabled.store(std::find(options.cameras.begin(), options.cameras.end(),
+                                   pane.index + 1) != options.cameras.end());
+    }
+  }
+}
+
+// What the recorder's threads share with the main thread.
+struct RawRecorder {
+  std::filesystem::path folder;
+  long long limit = 0;  // 0 = none
+
+  std::mutex mutex;
+  std::condition_variable changed;
+  long long written = 0;
+  long long counts[viewer::kPaneCount] = {0, 0, 0, 0};
+  bool write_failed = false;
+  int refused_posts = 0;
+
+  // Delivering thread: writes the record as delivered and gives the buffer back.
+  void take(viewer::CameraPane& pane, void* buffer, int length) {
+    long long number = 0;
+    {
+      std::lock_guard lock(mutex);
+      if (write_failed || (limit > 0 && written >= limit)) {
+        stream::poolPut(buffer);
+        return;
+      }
+      number = ++written;
+      ++counts[pane.index];
+    }
+    char name[64];
+    std::snprintf(name, sizeof name, "frame_%06lld_cam%d.rec", number, pane.index + 1);
+    std::ofstream file(folder / name, std::ios::binary);
+    file.write(static_cast<const char*>(buffer), length);
+    file.close();
+    stream::poolPut(buffer);
+    if (!file) {
+      std::fprintf(stderr, "kv4r_rec: cannot write %s\n", (folder / name).c_str());
+      std::lock_guard lock(mutex);
+      write_failed = true;
+    }
+    changed.notify_all();
+  }
+};
+
+}  // namespace
+
+int runRecInfo(const RecOptions& options) {
+  platform::RecordingMessageBoxes boxes(true);
+  viewer::ViewerWindow window;
+  viewer::ControlConnection control;
+  prepare(options, window, control, boxes);
+  if (viewer::setIpAddress(window, control, options.url, false) != 1) return 1;
+  const viewer::ServerInfo& info = window.info;
+  std::printf("server: %s:%d module %d\n", control.ip_addr.c_str(), control.http_port,
+              control.svr_id);
+  std::printf("model: 0x%04x\n", static_cast<unsigned>(info.model));
+  std::printf("kernel version: 0x%04x\n", static_cast<unsigned>(info.kernel_version));
+  std::printf("os type: %s\n", info.os_type.c_str());
+  std::printf("cameras: %d\n", info.camera_count);
+  std::printf("digital inputs: %d\n", info.digital_inputs);
+  std::printf("digital outputs: %d\n", info.digital_outputs);
+  std::printf("camera model: %s\n", info.camera_model.c_str());
+  std::printf("serial number: %s\n", info.serial_number.c_str());
+  std::printf("rights: view 0x%08x, 0x%08x, 0x%08x, 0x%08x\n",
+              static_cast<unsigned>(window.rights[0]), static_cast<unsigned>(window.rights[1]),
+              static_cast<unsigned>(window.rights[2]), static_cast<unsigned>(window.rights[3]));
+  for (int i = 0; i < std::min(info.camera_count, viewer::kPaneCount); ++i) {
+    std::printf("camera %d: %s%s\n", i + 1, window.panes[i].name.c_str(),
+                window.panes[i].allowed.load() ? "" : " (not allowed)");
+  }
+  window.connected.store(0);
+  return 0;
+}
+
+int runRecRaw(const RecOptions& options) {
+  std::error_code error;
+  std::filesystem::create_directories(options.raw_dir, error);
+  if (error || !std::filesystem::is_directory(options.raw_dir)) {
+    std::fprintf(stderr, "kv4r_rec: cannot create folder %s\n", options.raw_dir.c_str());
+    return 1;
+  }
+  platform::RecordingMessageBoxes boxes(true);
+  viewer::ViewerWindow window;
+  viewer::ControlConnection control;
+  prepare(options, window, control, boxes);
+
+  RawRecorder recorder;
+  recorder.folder = options.raw_dir;
+  recorder.limit = options.frames;
+  for (viewer::CameraPane& pane : window.panes) {
+    pane.on_frame = [&recorder](viewer::CameraPane& p, void* buffer, int length) {
+      recorder.take(p, buffer, length);
+    };
+  }
+  window.post_login_refused = [&recorder] {
+    {
+      std::lock_guard lock(recorder.mutex);
+      ++recorder.refused_posts;
+    }
+    recorder.changed.notify_all();
+  };
+  window.on_link_event = [](int kind, int code) {
+    std::printf("link: %s\n", linkText(kind, code));
+    std::fflush(stdout);
+  };
+
+  std::signal(SIGINT, onSignal);
+  std::signal(SIGTERM, onSignal);
+  if (viewer::setIpAddress(window, control, options.url) != 1) {
+    viewer::stopConnection(window);
+    return 1;
+  }
+
+  const auto start = std::chrono::steady_clock::now();
+  auto next_progress = start + std::chrono::seconds(1);
+  bool refused = false;
+  for (;;) {
+    std::unique_lock lock(recorder.mutex);
+    recorder.changed.wait_for(lock, std::chrono::milliseconds(100));
+    if (recorder.refused_posts > 0) {
+      refused = true;
+      break;
+    }
+    if (recorder.write_failed) break;
+    if (options.frames > 0 && recorder.written >= options.frames) break;
+    const auto now = std::chrono::steady_clock::now();
+    if (options.seconds > 0 && now - start >= std::chrono::duration<double>(options.seconds)) break;
+    if (stop_signal != 0) break;
+    if (now >= next_progress) {
+      std::fprintf(stderr, "kv4r_rec: %lld frames\n", recorder.written);
+      next_progress = now + std::chrono::seconds(1);
+    }
+  }
+  if (refused) {
+    viewer::handleLoginRefused(window, control);
+  } else {
+    viewer::stopConnection(window);
+  }
+
+  for (int i = 0; i < viewer::kPaneCount; ++i) {
+    if (i < window.info.camera_count) {
+      std::printf("camera %d: %lld frames\n", i + 1, recorder.counts[i]);
+    }
+  }
+  std::printf("total: %lld frames\n", recorder.written);
+  return refused || recorder.write_failed ? 1 : 0;
+}
+
+}  // namespace kv4r::tools
