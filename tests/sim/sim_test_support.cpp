@@ -129,6 +129,12 @@ std::string StreamClient::readRest(std::size_t limit) {
   return out;
 }
 
+std::int64_t sentMs(const std::vector<std::uint8_t>& record) {
+  formats::FrameHeader h;
+  if (formats::parseFrameHeader(record, &h) < 0) return 0;
+  return formats::RecordTime(h) * 1000 + h.hundredths * 10;
+}
+
 std::string bodyOf(const std::string& answer) {
   const std::size_t end = answer.find("\r\n\r\n");
   return end == std::string::npos ? std::string() : answer.substr(end + 4);

@@ -59,6 +59,9 @@ class StreamClient {
   int fd = -1;
 };
 
+// When the server sent a record: its time stamp in milliseconds (hundredths resolution).
+std::int64_t sentMs(const std::vector<std::uint8_t>& record);
+
 // The bytes of `text` after the header block (after the first CR LF CR LF), or "" without one.
 std::string bodyOf(const std::string& answer);
 
