@@ -150,6 +150,20 @@ TEST_F(ClipExportTest, FullDiskIsReportedNotCompleted) {
   EXPECT_EQ(exportMessages(kFormatsErrWrite, result_, "")[0].text, "AVI file write error");
 }
 
+TEST_F(ClipExportTest, EntryRangeExportsWholeClipAndRefusesBadRanges) {
+  makeClip({{0, 0}, {0, 50}, {1, 0}});
+  ASSERT_EQ(ExportClipEntries(clip_.string(), index_, 0, 2, avi_.string(), {}, {}, &result_), 1);
+  EXPECT_EQ(result_.written, 3);
+  EXPECT_EQ(aviFrames(), 3u);
+  for (auto [first, last] : {std::pair{-1, 1}, std::pair{2, 1}, std::pair{0, 3}}) {
+    EXPECT_EQ(
+        ExportClipEntries(clip_.string(), index_, first, last, avi_.string(), {}, {}, &result_),
+        kFormatsErrInvalidTime);
+  }
+  EXPECT_EQ(lastEntryOfSecond(index_, kTen), 1);
+  EXPECT_EQ(lastEntryOfSecond(index_, kTen + 5), -1);
+}
+
 TEST(DecodeJpegSizeTest, RejectsPicturesLargerThanTheScratchBuffer) {
   int w = 0, h = 0;
   const Bytes small = testing::pictureRecord(kTen, 0, 0, 720, 576);
