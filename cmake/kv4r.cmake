@@ -25,12 +25,14 @@ function(kv4r_program name)
 endfunction()
 
 # kv4r_test(NAME SOURCES ... [DEPS ...] [LABELS ...]): a GoogleTest program; every test case becomes
-# a ctest test. Tests find the built programs through the KV4R_BIN_DIR environment variable.
+# a ctest test (tests/support/main/test_main.cpp is its main). Tests find the built programs through the KV4R_BIN_DIR environment variable.
 function(kv4r_test name)
   cmake_parse_arguments(ARG "" "" "SOURCES;DEPS;LABELS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
-  target_link_libraries(${name} PRIVATE ${ARG_DEPS} testsupport GTest::gtest_main GTest::gmock)
-  set(props TIMEOUT 180 ENVIRONMENT "KV4R_BIN_DIR=${PROJECT_BINARY_DIR}/bin;QT_QPA_PLATFORM=offscreen")
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS} testsupport testmain GTest::gmock)
+  # One environment entry only: gtest_discover_tests splits a list value into separate properties.
+  # The test main sets QT_QPA_PLATFORM=offscreen itself.
+  set(props TIMEOUT 180 ENVIRONMENT "KV4R_BIN_DIR=${PROJECT_BINARY_DIR}/bin")
   if(ARG_LABELS)
     list(APPEND props LABELS "${ARG_LABELS}")
   endif()
