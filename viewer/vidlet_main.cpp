@@ -1,0 +1,117 @@
+// vidlet: hosts one live-view control in a window, the way a web page does: the control is
+// created by its class id, takes a stored property set and page parameters, and is shown.
+#include <CLI/CLI.hpp>
+#include <QApplication>
+#include <QTimer>
+#include <cstdio>
+#include <memory>
+
+#include "platform/control_registry.h"
+#include "platform/message_boxes.h"
+#include "platform/property_bag.h"
+#include "platform/settings_store.h"
+#include "platform/trace.h"
+#include "viewer/vidlet_ctrl.h"
+
+namespace {
+
+int run(int argc, char** argv) {
+  CLI::App cli{"vidlet: shows the cameras of a network video server in one window"};
+  std::vector<std::string> params;
+  std::string bag_file, save_bag_file, page_url, settings_file;
+  bool quit = false, verbose = false;
+  cli.add_option("--param", params, "a control property as NAME=VALUE (repeatable)");
+  cli.add_option("--bag", bag_file, "load the stored property set from FILE")
+      ->check(CLI::ExistingFile);
+  cli.add_option("--save-bag", save_bag_file,
+                 "write the property set to FILE when the window closes");
+  cli.add_option("--page-url", page_url, "the address of the page that hosts the control");
+  cli.add_option("--settings", settings_file, "the settings file (registry.ini)");
+  cli.add_flag("--quit", quit, "close the window right after it was created");
+  cli.add_flag("--verbose", verbose, "print the trace lines");
+  try {
+    cli.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    return cli.exit(e);
+  }
+  kv4r::platform::setTraceEnabled(verbose);
+
+  QApplication app(argc, argv);
+  QApplication::setApplicationName("vidlet");
+
+  kv4r::platform::ControlRegistry& registry = kv4r::platform::ControlRegistry::instance();
+  if (kv4r::viewer::registerVidletControl(registry) != kv4r::platform::kRegistryOk) {
+    std::fprintf(stderr, "vidlet: the control cannot be registered\n");
+    return 1;
+  }
+  std::unique_ptr<kv4r::platform::Dispatch> created;
+  const int rc = registry.create(kv4r::viewer::kVidletClassId, created);
+  if (rc != kv4r::platform::kRegistryOk) {
+    std::fprintf(stderr, "vidlet: %s\n", kv4r::platform::registryCodeName(rc));
+    return 1;
+  }
+  std::unique_ptr<kv4r::viewer::CVidletCtrl> control(
+      dynamic_cast<kv4r::viewer::CVidletCtrl*>(created.release()));
+
+  // Headless runs write the messages to standard error instead of showing boxes.
+  kv4r::platform::RecordingMessageBoxes recorded(true);
+  if (quit || QGuiApplication::platformName() == "offscreen") control->setMessageBoxes(&recorded);
+  control->setSettings(kv4r::platform::SettingsStore::locate(
+      settings_file.empty() ? std::nullopt : std::optional<std::filesystem::path>(settings_file)));
+  if (!page_url.empty()) control->setPageUrl(page_url);
+
+  if (!bag_file.empty()) {
+    kv4r::platform::PropertyBag bag;
+    if (kv4r::platform::PropertyBag::loadFile(bag_file, bag) != kv4r::platform::kBagOk) {
+      std::fprintf(stderr, "vidlet: %s: cannot read the property set\n", bag_file.c_str());
+      return 1;
+    }
+    control->loadProperties(bag);
+  }
+  for (const std::string& param : params) {
+    const auto eq = param.find('=');
+    if (eq == std::string::npos || eq == 0) {
+      std::fprintf(stderr, "vidlet: --param %s: expected NAME=VALUE\n", param.c_str());
+      return 2;
+    }
+    const std::string name = param.substr(0, eq);
+    const int dispid = control->getIdsOfNames(name);
+    if (dispid == kv4r::platform::kDispUnknownName || dispid > kv4r::viewer::kPropertyCount ||
+        dispid < 1) {
+      std::fprintf(stderr, "vidlet: --param %s: no such property\n", name.c_str());
+      return 2;
+    }
+    const auto result =
+        control->putProperty(dispid, kv4r::platform::Variant::fromString(param.substr(eq + 1)));
+    if (!result.ok()) {
+      std::fprintf(stderr, "vidlet: --param %s: %s\n", name.c_str(), result.message.c_str());
+      return 2;
+    }
+  }
+
+  control->setWindowTitle("vidlet");
+  control->resize(640, 480);
+  if (!control->createControlWindow()) {
+    std::fprintf(stderr, "vidlet: the control window cannot be created\n");
+    return 1;
+  }
+  control->show();
+  if (quit) QTimer::singleShot(0, control.get(), [&] { control->close(); });
+  const int status = app.exec();
+
+  if (!save_bag_file.empty()) {
+    const int saved = control->saveProperties().saveFile(save_bag_file);
+    if (saved != kv4r::platform::kBagOk) {
+      std::fprintf(stderr, "vidlet: %s: %s\n", save_bag_file.c_str(),
+                   kv4r::platform::bagCodeName(saved));
+      return 1;
+    }
+  }
+  return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  return run(argc, argv);
+}
