@@ -117,11 +117,29 @@ SBPOOL* mkpool(int block_bytes, int block_count) {
   return pool;
 }
 
+namespace {
+
+// Unlinks the head of the free list for a caller that holds the lock and has claimed a count.
+void* takeHead(SBPOOL* pool) {
+  BlockHeader* header = pool->free_head;
+  if (header == nullptr) return nullptr;  // cannot happen: every count stands for a free block
+  pool->free_head = header->next_free;
+  header->owner = pool;
+  header->extra_refs = 0;
+  header->handed_out = 1;
+  pool->free_count.fetch_sub(1, std::memory_order_relaxed);
+  return usableBytesOf(header);
+}
+
+}  // namespace
+
 void* poolGet(SBPOOL* pool) {
   if (pool == nullptr) return nullptr;
   {
     std::lock_guard guard(pool->lock);
     if (!pool->alive) return nullptr;
+    // A block that is free and unclaimed is taken at once, without counting as a waiter.
+    if (pool->free_blocks.tryAcquire()) return takeHead(pool);
     pool->waiters.fetch_add(1, std::memory_order_relaxed);
   }
   pool->free_blocks.acquire();
@@ -134,14 +152,7 @@ void* poolGet(SBPOOL* pool) {
     pool->exit_acks.release();
     return nullptr;
   }
-  BlockHeader* header = pool->free_head;
-  if (header == nullptr) return nullptr;  // cannot happen: every count stands for a free block
-  pool->free_head = header->next_free;
-  header->owner = pool;
-  header->extra_refs = 0;
-  header->handed_out = 1;
-  pool->free_count.fetch_sub(1, std::memory_order_relaxed);
-  return usableBytesOf(header);
+  return takeHead(pool);
 }
 
 int poolPut(void* block) {

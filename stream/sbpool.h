@@ -40,8 +40,8 @@ int poolPut(void* block);
 // Free blocks of the pool (0 for no pool). Read without the lock: for traces and tests only.
 [[nodiscard]] int poolFreeCount(const SBPOOL* pool);
 
-// Threads currently inside poolGet of the pool (0 for no pool). Read without the lock: for traces
-// and for tests that need to know a thread has started waiting.
+// Threads waiting in poolGet of the pool for a block (0 for no pool). Read without the lock: for
+// traces and for tests that need to know a thread has started waiting.
 [[nodiscard]] int poolWaiters(const SBPOOL* pool);
 
 // Usable bytes of each block (the requested size raised to a multiple of 4), 0 for no pool.
