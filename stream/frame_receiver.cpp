@@ -1,5 +1,6 @@
 #include "stream/frame_receiver.h"
 
+#include <sys/socket.h>
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -14,6 +15,27 @@ namespace {
 
 std::string_view view(const std::uint8_t* bytes, std::size_t length) {
   return {reinterpret_cast<const char*>(bytes), length};
+}
+
+// Receives exactly `length` bytes: first what is already waiting (no wait, no poll), then the
+// rest with the bounded waits of sockRecvN. 1, or kFrameLost when the socket fails, times out or
+// closes first.
+int receiveExact(int fd, std::uint8_t* dest, std::size_t length) {
+  while (length > 0) {
+    const ssize_t n = recv(fd, dest, length, MSG_DONTWAIT);
+    if (n > 0) {
+      dest += n;
+      length -= static_cast<std::size_t>(n);
+      continue;
+    }
+    if (n == 0) return kFrameLost;
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) return kFrameLost;
+    return sockRecvN(fd, dest, length, 0, kRequestTimeout_s) == static_cast<int>(length)
+               ? 1
+               : kFrameLost;
+  }
+  return 1;
 }
 
 // Hands out the bytes of the stream in wire order: first a copy of the bytes that arrived early
@@ -31,8 +53,7 @@ struct ByteSource {
     early_used += from_early;
     const std::size_t rest = length - from_early;
     if (rest == 0) return 1;
-    const int n = sockRecvN(fd, dest + from_early, rest, 0, kRequestTimeout_s);
-    return n == static_cast<int>(rest) ? 1 : kFrameLost;
+    return receiveExact(fd, dest + from_early, rest);
   }
 };
 
@@ -87,10 +108,7 @@ int recvNextFrame(int fd, std::uint8_t* buffer, std::size_t capacity, std::size_
                         pending - kRecordFixedBytes);
   } else if (pending < kRecordFixedBytes) {
     const std::size_t missing = kRecordFixedBytes - pending;
-    if (sockRecvN(fd, buffer + pending, missing, 0, kRequestTimeout_s) !=
-        static_cast<int>(missing)) {
-      return kFrameLost;
-    }
+    if (receiveExact(fd, buffer + pending, missing) != 1) return kFrameLost;
   }
 
   const std::uint32_t app_length = loadBe16(buffer + 4);
@@ -111,22 +129,25 @@ int recvNextFrame(int fd, std::uint8_t* buffer, std::size_t capacity, std::size_
     return kFrameTooLarge;
   }
 
-  if (source.take(buffer + kRecordFixedBytes, extension) != 1) return kFrameLost;
-  if (tables_omitted && extension < kTableGapBytes) {
-    // The rest of the gap is emptied: the first frame after a connect leaves answer bytes there.
-    std::memset(buffer + kRecordFixedBytes + extension, 0, kTableGapBytes - extension);
-  }
-  if (!tables_omitted && source.take(buffer + kRecordFixedBytes + extension, kTableGapBytes) != 1) {
-    return kFrameLost;
-  }
-  if (source.take(buffer + data_at, static_cast<std::size_t>(data)) != 1) return kFrameLost;
+  // The pieces that lie back to back in the buffer are received together: with tables the whole
+  // rest of the record and the next part header, without tables the extension and then the data
+  // with the part header.
+  std::uint8_t* part = buffer + record_end;
   if (tables_omitted) {
+    if (source.take(buffer + kRecordFixedBytes, extension) != 1) return kFrameLost;
+    if (extension < kTableGapBytes) {
+      // The rest of the gap is emptied: the first frame after a connect leaves answer bytes there.
+      std::memset(buffer + kRecordFixedBytes + extension, 0, kTableGapBytes - extension);
+    }
+    if (source.take(buffer + data_at, static_cast<std::size_t>(data) + kPartHeaderBytes) != 1) {
+      return kFrameLost;
+    }
     storeBe32(buffer + 48, static_cast<std::uint32_t>(record_end));
     storeBe16(buffer + 4, 56);
+  } else if (source.take(buffer + kRecordFixedBytes,
+                         record_end + kPartHeaderBytes - kRecordFixedBytes) != 1) {
+    return kFrameLost;
   }
-
-  std::uint8_t* part = buffer + record_end;
-  if (source.take(part, kPartHeaderBytes) != 1) return kFrameLost;
   if (!isPartHeader(part)) return kFrameBadPartHeader;
   (void)readDaemonId(part + kPartHeaderStart.size(), daemon_id);
   return 1;
