@@ -77,7 +77,7 @@ TEST(PoolBlocks, BlockGivenBackTwiceIsRefusedAndTheFreeListStaysWhole) {
   EXPECT_EQ(poolFreeCount(pool.get()), 0);
 }
 
-TEST(PoolBlocks, MissingPoolIsRefusedWithTheDesignedTraces) {
+TEST(PoolBlocks, MissingPoolIsRefusedAndTraced) {
   platform::setTraceEnabled(true);
   ::testing::internal::CaptureStdout();
   EXPECT_EQ(poolGet(nullptr), nullptr);
