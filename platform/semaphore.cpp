@@ -22,12 +22,12 @@ bool Semaphore::tryAcquire() {
   return true;
 }
 
+// Notifies while still holding the lock: a woken thread may destroy the semaphore as soon as it
+// owns the count, and must not find a notify still running on it.
 bool Semaphore::release(int count) {
-  {
-    std::lock_guard lock(mutex_);
-    if (count < 1 || count > maximum_ - count_) return false;
-    count_ += count;
-  }
+  std::lock_guard lock(mutex_);
+  if (count < 1 || count > maximum_ - count_) return false;
+  count_ += count;
   if (count == 1) {
     available_.notify_one();
   } else {
