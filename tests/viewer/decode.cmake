@@ -1,0 +1,9 @@
+# The live view's decoding layer: table block rebuild, coded frames, decoding, statistics, size
+# conversions, snapshots and recorders.
+kv4r_test(decode_tests
+  SOURCES
+    ${CMAKE_CURRENT_LIST_DIR}/header_template_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/picture_handling_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/frame_entry_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/recording_test.cpp
+  DEPS viewer formats sim stream libjpeg-turbo::jpeg libjpeg-turbo::turbojpeg)

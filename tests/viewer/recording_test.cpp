@@ -1,0 +1,202 @@
+// Recorders and snapshot methods: working files and their final names, stop requests, refused
+// starts, leftovers, bitmaps and JPEG grabs with their bounded wait.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <thread>
+
+#include "formats/avi_writer.h"
+#include "tests/support/test_env.h"
+#include "tests/viewer/decode_test_support.h"
+#include "viewer/decode_codes.h"
+#include "viewer/snapshot_methods.h"
+
+namespace kv4r::viewer {
+namespace {
+
+namespace fs = std::filesystem;
+using ::kv4r::testing::readFile;
+using ::kv4r::testing::TempDir;
+using testing::codedPicture;
+using testing::Live;
+
+std::vector<std::uint8_t> frame(int phase) {
+  return codedPicture(352, 240, 0, false, "", phase).plain;
+}
+
+std::string bytesOf(const std::vector<std::uint8_t>& v) {
+  return std::string(v.begin(), v.end());
+}
+
+TEST(ClipRecording, GivenExtensionIsReplacedAndTheClipEndsAsVrxAfterTheNextFrame) {
+  TempDir dir;
+  Live live;
+  const std::string path = (dir / "cam1.avi").string();
+  EXPECT_EQ(recordClip(live.window, live.decoding, 1, path), 1);
+  EXPECT_TRUE(fs::exists(dir / "cam1.tmp"));
+  EXPECT_TRUE(recordingMarkShown(live.decoding.panes[0].recorders));
+  const auto a = frame(1);
+  const auto b = frame(2);
+  ASSERT_EQ(live.deliver(0, a), 1);
+  ASSERT_EQ(live.deliver(0, b), 1);
+  EXPECT_EQ(recordClip(live.window, live.decoding, 1, ""), 0);
+  EXPECT_EQ(recordClip(live.window, live.decoding, 1, ""), 0);  // a second stop changes nothing
+  EXPECT_FALSE(recordingMarkShown(live.decoding.panes[0].recorders));
+  // Stopping but not finished: a new start is refused and nothing is created.
+  EXPECT_EQ(recordClip(live.window, live.decoding, 1, (dir / "other.vrx").string()), 0);
+  EXPECT_FALSE(fs::exists(dir / "other.tmp"));
+  EXPECT_TRUE(fs::exists(dir / "cam1.tmp"));
+  ASSERT_EQ(live.deliver(0, frame(3)), 1);  // finishes, is not recorded
+  EXPECT_FALSE(fs::exists(dir / "cam1.tmp"));
+  EXPECT_EQ(readFile(dir / "cam1.vrx"), bytesOf(a) + bytesOf(b));
+  // Idle again: a new recording starts.
+  EXPECT_EQ(recordClip(live.window, live.decoding, 1, (dir / "next.vrx").string()), 1);
+}
+
+TEST(ClipRecording, LeftoverWorkingFileIsEmptiedAndPathsWithoutDotGetBothExtensions) {
+  TempDir dir;
+  Live live;
+  ::kv4r::testing::writeFile(dir / "clip.tmp", std::string(100000, 'x'));
+  ASSERT_EQ(recordClip(live.window, live.decoding, 2, (dir / "clip").string()), 1);
+  const auto a = frame(1);
+  ASSERT_EQ(live.deliver(1, a), 1);
+  // A stop that no frame follows is finished when the stream ends.
+  EXPECT_EQ(recordClip(live.window, live.decoding, 2, ""), 0);
+  EXPECT_EQ(finishAllRecordings(live.decoding), 1);
+  EXPECT_FALSE(fs::exists(dir / "clip.tmp"));
+  EXPECT_EQ(readFile(dir / "clip.vrx"), bytesOf(a));
+}
+
+TEST(ClipRecording, BothRecordersUnderOneNameAreFinishedWhenThePaneGoesAway) {
+  TempDir dir;
+  const auto a = frame(1);
+  {
+    Live live;
+    ASSERT_EQ(recordClip(live.window, live.decoding, 1, (dir / "a.vrx").string()), 1);
+    ASSERT_EQ(recordAvi(live.window, live.decoding, 1, (dir / "a.avi").string()), 1);
+    ASSERT_EQ(live.deliver(0, a), 1);
+  }
+  EXPECT_EQ(readFile(dir / "a.vrx"), bytesOf(a));
+  EXPECT_EQ(readFile(dir / "a.avi").substr(0, 4), "RIFF");
+  EXPECT_FALSE(fs::exists(dir / "a.tmp"));
+  EXPECT_FALSE(fs::exists(dir / "a.avi.tmp"));
+}
+
+TEST(ClipRecording, ExistingFinalNameIsKeptAndTheDataStaysInTheWorkingFile) {
+  TempDir dir;
+  Live live;
+  ::kv4r::testing::writeFile(dir / "c.vrx", "older clip");
+  ASSERT_EQ(recordClip(live.window, live.decoding, 1, (dir / "c.vrx").string()), 1);
+  ASSERT_EQ(live.deliver(0, frame(1)), 1);
+  EXPECT_EQ(finishAllRecordings(live.decoding), 1);
+  EXPECT_EQ(readFile(dir / "c.vrx"), "older clip");
+  EXPECT_TRUE(fs::exists(dir / "c.tmp"));
+}
+
+TEST(Recording, RefusedWithoutSessionDisabledPaneOrBadCameraAndMinusOneForAnUncreatableFile) {
+  TempDir dir;
+  Live live;
+  const std::string path = (dir / "r.vrx").string();
+  for (int camera : {0, 5, -1}) {
+    EXPECT_EQ(recordClip(live.window, live.decoding, camera, path), 0);
+    EXPECT_EQ(recordAvi(live.window, live.decoding, camera, path), 0);
+  }
+  live.window.panes[2].enabled.store(false);
+  EXPECT_EQ(recordClip(live.window, live.decoding, 3, path), 0);
+  live.window.connected.store(0);
+  EXPECT_EQ(recordAvi(live.window, live.decoding, 1, path), 0);
+  live.window.connected.store(1);
+  EXPECT_FALSE(fs::exists(dir / "r.tmp"));
+  const std::string missing = (dir / "no" / "such" / "r.vrx").string();
+  EXPECT_EQ(recordClip(live.window, live.decoding, 1, missing), kDecodeErrFileCreate);
+  EXPECT_EQ(recordAvi(live.window, live.decoding, 1, missing), kDecodeErrFileCreate);
+  EXPECT_FALSE(recordingMarkShown(live.decoding.panes[0].recorders));
+}
+
+TEST(AviRecording, FramesBecomeChunksAndTheFileEndsAsAvi) {
+  TempDir dir;
+  Live live;
+  ASSERT_EQ(live.deliver(0, frame(0)), 1);
+  ASSERT_EQ(recordAvi(live.window, live.decoding, 1, (dir / "m.vrx").string()), 1);
+  EXPECT_EQ(recordAvi(live.window, live.decoding, 1, (dir / "again.avi").string()), 0);
+  for (int i = 1; i <= 3; ++i) ASSERT_EQ(live.deliver(0, frame(i)), 1);
+  EXPECT_EQ(formats::AviWriterFrames(live.decoding.panes[0].recorders.avi), 3);
+  EXPECT_EQ(recordAvi(live.window, live.decoding, 1, ""), 0);
+  ASSERT_EQ(live.deliver(0, frame(4)), 1);
+  EXPECT_FALSE(fs::exists(dir / "m.tmp"));
+  const std::string avi = readFile(dir / "m.avi");
+  ASSERT_GT(avi.size(), formats::kAviHeaderSize);
+  EXPECT_EQ(avi.substr(0, 4), "RIFF");
+  EXPECT_EQ(avi.substr(8, 4), "AVI ");
+}
+
+TEST(Snapshots, BitmapNeedsADrawnPaneWithAPicture) {
+  TempDir dir;
+  Live live;
+  std::vector<std::uint8_t> bmp{1, 2, 3};
+  EXPECT_EQ(getBitmap(live.window, live.decoding, 1, &bmp), 0);  // no picture yet
+  EXPECT_TRUE(bmp.empty());
+  EXPECT_EQ(saveBitmap(live.window, live.decoding, 1, (dir / "none.bmp").string()), 0);
+  EXPECT_FALSE(fs::exists(dir / "none.bmp"));
+
+  ASSERT_EQ(live.deliver(0, frame(1)), 1);
+  live.window.panes[0].draw.store(false);
+  EXPECT_EQ(getBitmap(live.window, live.decoding, 1, &bmp), 0);
+  EXPECT_TRUE(bmp.empty());
+  live.window.panes[0].draw.store(true);
+  ASSERT_EQ(getBitmap(live.window, live.decoding, 1, &bmp), 54 + 352 * 240 * 3);
+  EXPECT_EQ(saveBitmap(live.window, live.decoding, 1, (dir / "a.bmp").string()), 1);
+  EXPECT_EQ(readFile(dir / "a.bmp"), bytesOf(bmp));
+  EXPECT_EQ(saveBitmap(live.window, live.decoding, 1, (dir / "no" / "a.bmp").string()),
+            kDecodeErrFileCreate);
+  EXPECT_EQ(getBitmap(live.window, live.decoding, 7, &bmp), 0);
+}
+
+TEST(Snapshots, GrabTakesTheNextDecodedRecord) {
+  TempDir dir;
+  Live live;
+  const auto a = frame(5);
+  std::thread deliverer([&] {
+    // Wait until the grab is pending, then deliver a frame as the stream would.
+    for (;;) {
+      {
+        std::lock_guard lock(live.decoding.panes[0].grab.mutex);
+        if (live.decoding.panes[0].grab.pending) break;
+      }
+      std::this_thread::yield();
+    }
+    (void)live.deliver(0, a);
+  });
+  EXPECT_EQ(saveJpeg(live.window, live.decoding, 1, (dir / "a.jpg").string()), 1);
+  deliverer.join();
+  EXPECT_EQ(readFile(dir / "a.jpg"), bytesOf(a));
+}
+
+TEST(Snapshots, GrabWithoutFramesEndsAfterItsBoundAndLeavesNoFile) {
+  TempDir dir;
+  Live live;
+  std::vector<std::uint8_t> jpeg{1};
+  EXPECT_EQ(grabNextRecord(live.decoding.panes[0].grab, &jpeg, 20), 0);
+  EXPECT_TRUE(jpeg.empty());
+  EXPECT_FALSE(live.decoding.panes[0].grab.pending);
+  // A frame after the time-out goes nowhere.
+  EXPECT_EQ(offerToGrab(live.decoding.panes[0].grab, frame(1)), 0);
+  live.window.panes[0].draw.store(false);
+  EXPECT_EQ(getJpeg(live.window, live.decoding, 1, &jpeg), 0);  // not drawn: no wait at all
+  EXPECT_EQ(saveJpeg(live.window, live.decoding, 1, (dir / "x.jpg").string()), 0);
+  EXPECT_FALSE(fs::exists(dir / "x.jpg"));
+  live.window.connected.store(0);
+  live.window.panes[0].draw.store(true);
+  EXPECT_EQ(saveJpeg(live.window, live.decoding, 1, (dir / "x.jpg").string()), 0);
+}
+
+TEST(Methods, VersionAndSerialNumber) {
+  Live live;
+  EXPECT_EQ(kControlVersion, 20040601);
+  EXPECT_EQ(serverSerialNumber(live.window), "");
+  live.window.info.serial_number = "00:11:22:33:44:55";
+  EXPECT_EQ(serverSerialNumber(live.window), "00:11:22:33:44:55");
+}
+
+}  // namespace
+}  // namespace kv4r::viewer
