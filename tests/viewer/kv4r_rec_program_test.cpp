@@ -1,4 +1,11 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <csignal>
+#include <thread>
 
 #include <filesystem>
 #include <string>
@@ -113,6 +120,46 @@ TEST(Kv4rRec, SecondsLimitEndsTheRun) {
                  {address(simulator.get()), "--seconds", "0.5", "--raw-dir", dir.path().string()});
   EXPECT_EQ(result.exit_status, 0) << result.err;
   EXPECT_NE(result.out.find("total: "), std::string::npos);
+}
+
+TEST(Kv4rRec, InterruptStopsTheStreamAndReportsTheCounts) {
+  auto simulator = startSim(sim::defaultScenario());
+  TempDir dir;
+  const std::string out_path = (dir / "out.txt").string();
+  const std::string rec = programPath("kv4r_rec").string();
+  const std::string url = address(simulator.get());
+  const std::string raw = (dir / "raw").string();
+  std::vector<char*> argv = {const_cast<char*>(rec.c_str()), const_cast<char*>(url.c_str()),
+                             const_cast<char*>("--raw-dir"), const_cast<char*>(raw.c_str()),
+                             nullptr};
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0644);
+  pid_t pid = 0;
+  ASSERT_EQ(posix_spawn(&pid, rec.c_str(), &actions, nullptr, argv.data(), environ), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  // Frames arrive in the folder; then Ctrl-C.
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  std::size_t files = 0;
+  while (files < 3 && std::chrono::steady_clock::now() < until) {
+    std::error_code error;
+    files = 0;
+    for (auto it = std::filesystem::directory_iterator(raw, error);
+         !error && it != std::filesystem::directory_iterator(); ++it) {
+      ++files;
+    }
+    std::this_thread::yield();
+  }
+  ASSERT_GE(files, 3u);
+  kill(pid, SIGINT);
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  const std::string out = kv4r::testing::readFile(out_path);
+  EXPECT_NE(out.find("total: "), std::string::npos) << out;
+  EXPECT_NE(out.find("camera 4: "), std::string::npos) << out;
 }
 
 TEST(Kv4rRec, BadArgumentsAreRefused) {
