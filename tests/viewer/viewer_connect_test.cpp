@@ -105,6 +105,20 @@ TEST_F(ConnectSequence, WrongCredentialsAtCreationShowBothMessagesAndStartNothin
   EXPECT_EQ(window_.pools.receive, nullptr);
 }
 
+TEST_F(ConnectSequence, ServerWithoutCamerasShowsTheCameraMessageThenNotReady) {
+  LoopbackServer server;
+  server.queueReply(
+      LoopbackReply::closing({httpAnswer("Model=0x0007\r\nSupportCameraCount=0\r\n")}));
+  window_.host = "127.0.0.1";
+  window_.port = server.port();
+  EXPECT_EQ(connectAtCreation(window_), -1);
+  const auto texts = boxes_.texts();
+  ASSERT_EQ(texts.size(), 2u);
+  EXPECT_EQ(texts[0].rfind("Max Camera Number is 0.\n\n", 0), 0u);
+  EXPECT_EQ(texts[1], kNotReady);
+  EXPECT_EQ(server.connectionCount(), 1u);  // no rights or name queries
+}
+
 TEST_F(ConnectSequence, NoHostNoConnection) {
   EXPECT_EQ(connectAtCreation(window_), 0);
   EXPECT_EQ(window_.connected.load(), 0);
