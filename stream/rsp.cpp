@@ -354,8 +354,8 @@ RSP* RSPCreate(int server_number, std::uint32_t address_be, int port, std::strin
     return nullptr;
   }
 
-  session->app_key =
-      static_cast<unsigned>(std::rand()) & 0x7FFF;  // 0..32767, as servers have always seen it
+  // The generator is never seeded; keys stay in 0..32767, as servers have always seen them.
+  session->app_key = static_cast<unsigned>(std::rand()) & 0x7FFF;
   session->server_number = server_number;
   session->address_be = address_be;
   session->port = port;
