@@ -103,6 +103,7 @@ int frameEntry(ViewerWindow& window, LiveDecoding& decoding, CameraPane& pane, v
   (void)feedRecorders(pd.recorders, record);
   stream::poolPut(buffer);
   showPicture(window, decoding, pane, picture);
+  pd.frames_decoded.fetch_add(1);
   decoding.decoded.fetch_add(1);
   return 1;
 }

@@ -47,6 +47,8 @@ struct PaneDecoding {
   GrabHandoff grab;
   PaneRecorders recorders;
 
+  std::atomic<long long> frames_decoded{0};  // any thread may read
+
   PaneDecoding() { (void)frameDecoderInit(decoder); }
   PaneDecoding(const PaneDecoding&) = delete;
   PaneDecoding& operator=(const PaneDecoding&) = delete;

@@ -1,0 +1,228 @@
+// The live view's decoding path against the development server with four cameras of 704 x 480
+// that send as fast as the client takes frames.
+//   BM_PlainDecode   baseline: the same frames (captured from the stream first) decoded from memory
+//                    into bottom-up BGR pictures, nothing else
+//   BM_LiveDecode    the whole client: stream session (both threads), coded-frame check,
+//                    statistics, decoding into picture blocks and the picture swap
+//   BM_RecPeakRss    kv4r_rec recording the four cameras to clips and AVI files for 3 seconds
+// Figures: frames per CPU second of the client against the baseline; kv4r_rec's peak resident
+// size against 40 MB.
+#include <benchmark/benchmark.h>
+#include <pthread.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <turbojpeg.h>
+
+#include <fcntl.h>
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "bench/bench_support.h"
+#include "platform/message_boxes.h"
+#include "sim/simulator.h"
+#include "stream/sbpool.h"
+#include "viewer/live_decoding.h"
+
+extern char** environ;
+
+namespace kv4r::viewer {
+namespace {
+
+constexpr int kFramesPerIteration = 40;
+
+sim::SimulatorPtr startServer(double fps) {
+  sim::SimOptions options;
+  options.port = 0;
+  options.scenario = sim::defaultScenario();
+  options.scenario.os_type = "VXWORKS";
+  for (sim::CameraScenario& camera : options.scenario.cameras) {
+    camera.width = 704;
+    camera.height = 480;
+    camera.fps = fps;
+  }
+  sim::SimulatorPtr simulator;
+  std::string error;
+  if (sim::simStart(options, &simulator, &error) != 1) simulator.reset();
+  return simulator;
+}
+
+std::string serverUrl(const sim::SimulatorPtr& server) {
+  return "127.0.0.1:" + std::to_string(sim::simPort(server.get()));
+}
+
+std::int64_t threadCpuNs(std::thread& thread) {
+  clockid_t clock{};
+  if (pthread_getcpuclockid(thread.native_handle(), &clock) != 0) return 0;
+  timespec ts{};
+  clock_gettime(clock, &ts);
+  return static_cast<std::int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
+std::int64_t ownCpuNs() {
+  timespec ts{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+  return static_cast<std::int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
+// Records as the session delivers them, 8 per camera.
+std::vector<std::vector<std::uint8_t>> captureFrames() {
+  auto server = startServer(0);
+  if (!server) return {};
+  platform::RecordingMessageBoxes boxes;
+  ViewerWindow window;
+  window.boxes = &boxes;
+  ControlConnection control;
+  std::mutex mutex;
+  std::vector<std::vector<std::uint8_t>> frames;
+  std::atomic<int> count{0};
+  for (CameraPane& pane : window.panes) {
+    pane.on_frame = [&](CameraPane&, void* buffer, int length) {
+      {
+        std::lock_guard lock(mutex);
+        if (frames.size() < 32) {
+          const auto* bytes = static_cast<const std::uint8_t*>(buffer);
+          frames.emplace_back(bytes, bytes + length);
+          count.store(static_cast<int>(frames.size()));
+        }
+      }
+      stream::poolPut(buffer);
+    };
+  }
+  if (setIpAddress(window, control, serverUrl(server)) != 1) return {};
+  while (count.load() < 32) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  stopConnection(window);
+  return frames;
+}
+
+void BM_PlainDecode(benchmark::State& state) {
+  const std::vector<std::vector<std::uint8_t>> frames = captureFrames();
+  if (frames.empty()) {
+    state.SkipWithError("no server");
+    return;
+  }
+  tjhandle decoder = tjInitDecompress();
+  std::vector<unsigned char> pixels(704 * 480 * 3);
+  std::int64_t decoded = 0;
+  std::size_t next = 0;
+  const std::int64_t cpu_before = ownCpuNs();
+  for (auto _ : state) {
+    for (int i = 0; i < kFramesPerIteration; ++i) {
+      const std::vector<std::uint8_t>& f = frames[next++ % frames.size()];
+      const int result = tjDecompress2(decoder, f.data(), static_cast<unsigned long>(f.size()),
+                                       pixels.data(), 704, 704 * 3, 480, TJPF_BGR, TJFLAG_BOTTOMUP);
+      benchmark::DoNotOptimize(result);
+      ++decoded;
+    }
+  }
+  const double cpu_s = static_cast<double>(ownCpuNs() - cpu_before) / 1e9;
+  state.counters["frames_per_cpu_s"] = static_cast<double>(decoded) / cpu_s;
+  tjDestroy(decoder);
+}
+BENCHMARK(BM_PlainDecode)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+void BM_LiveDecode(benchmark::State& state) {
+  auto server = startServer(0);
+  if (!server) {
+    state.SkipWithError("no server");
+    return;
+  }
+  platform::RecordingMessageBoxes boxes;
+  ViewerWindow window;
+  window.boxes = &boxes;
+  ControlConnection control;
+  LiveDecoding decoding;
+  attachDecoding(window, decoding);
+  if (setIpAddress(window, control, serverUrl(server)) != 1) {
+    state.SkipWithError("no connection");
+    return;
+  }
+  auto waitFor = [&](long long count) {
+    while (decoding.decoded.load() < count)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  };
+  waitFor(8);
+  stream::RSP* session = window.session;
+  const long long first = decoding.decoded.load();
+  const std::int64_t stream_before = threadCpuNs(session->stream_thread);
+  const std::int64_t dispatch_before = threadCpuNs(session->dispatch_thread);
+  for (auto _ : state) waitFor(decoding.decoded.load() + kFramesPerIteration);
+  const std::int64_t stream_cpu = threadCpuNs(session->stream_thread) - stream_before;
+  const std::int64_t dispatch_cpu = threadCpuNs(session->dispatch_thread) - dispatch_before;
+  const std::int64_t cpu = stream_cpu + dispatch_cpu;
+  const long long frames = decoding.decoded.load() - first;
+  stopConnection(window);
+  state.counters["frames_per_cpu_s"] =
+      static_cast<double>(frames) / (static_cast<double>(cpu) / 1e9);
+  state.counters["dropped"] = static_cast<double>(decoding.dropped.load());
+  state.counters["receive_ns_per_frame"] =
+      static_cast<double>(stream_cpu) / static_cast<double>(frames);
+  state.counters["deliver_ns_per_frame"] =
+      static_cast<double>(dispatch_cpu) / static_cast<double>(frames);
+}
+BENCHMARK(BM_LiveDecode)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+void BM_RecPeakRss(benchmark::State& state) {
+  auto server = startServer(25);
+  if (!server) {
+    state.SkipWithError("no server");
+    return;
+  }
+  const std::filesystem::path dir =
+      std::filesystem::temp_directory_path() / ("kv4r_rec_rss_" + std::to_string(getpid()));
+  std::filesystem::create_directories(dir);
+  const std::string program = std::string(KV4R_PROGRAM_DIR) + "/kv4r_rec";
+  double peak_mb = 0;
+  for (auto _ : state) {
+    std::vector<std::string> args = {program,     serverUrl(server),
+                                     "--vrx",     (dir / "cam%c.vrx").string(),
+                                     "--avi",     (dir / "cam%c.avi").string(),
+                                     "--seconds", "3"};
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    const int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) {
+      state.SkipWithError("cannot start kv4r_rec");
+      break;
+    }
+    int status = 0;
+    rusage usage{};
+    (void)wait4(pid, &status, 0, &usage);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+      state.SkipWithError("kv4r_rec failed");
+      break;
+    }
+    peak_mb = static_cast<double>(usage.ru_maxrss) / 1024.0;
+  }
+  std::filesystem::remove_all(dir);
+  state.counters["peak_rss_mb"] = peak_mb;
+}
+BENCHMARK(BM_RecPeakRss)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+void declareFigures() {
+  using bench::Goal;
+  bench::declareCounterRatio("live_decode_frames_per_cpu_s", "frames_per_cpu_s",
+                             "BM_LiveDecode/real_time", "BM_PlainDecode/real_time", Goal::AtLeast,
+                             0.95);
+  bench::declareLimit("kv4r_rec_peak_rss", "peak_rss_mb", "BM_RecPeakRss/iterations:1/real_time",
+                      40);
+}
+
+}  // namespace
+}  // namespace kv4r::viewer
+
+KV4R_BENCH_MAIN(kv4r::viewer::declareFigures)
