@@ -136,6 +136,14 @@ int buildClipRing(const Scenario& scenario, int camera_number,
   return 1;
 }
 
+// Whether every record of a ring, with the part header behind it, fits a receiver's buffer.
+bool ringFits(const CameraRing& ring) {
+  for (const RingFrame& frame : ring.frames) {
+    if (frame.wire.size() > kMaxWireRecord) return false;
+  }
+  return true;
+}
+
 void paint(CameraFeeds* feeds) {
   using Clock = std::chrono::system_clock;
   std::unique_lock<std::mutex> lock(feeds->mutex);
@@ -154,6 +162,7 @@ void paint(CameraFeeds* feeds) {
       std::shared_ptr<const CameraRing> ring;
       std::string ignored;
       if (buildPatternRing(feeds->scenario, c, clock, &ring, &ignored) < 0) continue;
+      if (!ringFits(*ring)) continue;  // keep the ring that fitted
       std::lock_guard<std::mutex> swap(feeds->mutex);
       feeds->rings[static_cast<std::size_t>(c - 1)] = std::move(ring);
       if (feeds->stop) break;
@@ -217,13 +226,10 @@ int feedsCreate(const Scenario& scenario, FeedsPtr* out, std::string* error) {
         break;
     }
     if (rc < 0) return rc;
-    for (const RingFrame& frame : ring->frames) {
-      if (frame.wire.size() > kMaxWireRecord) {
-        *error = "camera " + std::to_string(c) + ": a record of " +
-                 std::to_string(frame.wire.size()) +
-                 " bytes would not fit a receiver's buffer (lower the quality)";
-        return kSimErrPicture;
-      }
+    if (!ringFits(*ring)) {
+      *error = "camera " + std::to_string(c) +
+               ": a record would not fit a receiver's 102,400-byte buffer (lower the quality)";
+      return kSimErrPicture;
     }
     feeds->rings[static_cast<std::size_t>(c - 1)] = std::move(ring);
   }
