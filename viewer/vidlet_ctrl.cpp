@@ -45,16 +45,16 @@ CVidletCtrl::CVidletCtrl(QWidget* parent)
     AboutBox box(this);
     box.exec();
   };
+  // Posts from other threads go by slot name, so that nothing but Qt's own event touches the
+  // hand-over.
   sequencer_ = std::make_unique<CameraSequencer>(*viewer_, [this] {
-    // On the stepping thread: one-pane mode and a layout pass, carried to the window thread.
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-          view_.single = true;
-          relayout();
-        },
-        Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, "afterSequencerStep", Qt::QueuedConnection);
   });
+}
+
+void CVidletCtrl::afterSequencerStep() {
+  view_.single = true;
+  relayout();
 }
 
 CVidletCtrl::~CVidletCtrl() {
@@ -630,8 +630,11 @@ void CVidletCtrl::relayout() {
 }
 
 void CVidletCtrl::requestLayout() {
-  QMetaObject::invokeMethod(
-      this, [this] { relayout(); }, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(this, "layoutRequested", Qt::QueuedConnection);
+}
+
+void CVidletCtrl::layoutRequested() {
+  relayout();
 }
 
 // --- Session stop and the stream session's requests ---
@@ -650,8 +653,7 @@ void CVidletCtrl::stopSession() {
 }
 
 void CVidletCtrl::postLoginRefused() {
-  QMetaObject::invokeMethod(
-      this, [this] { onLoginRefused(); }, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(this, "onLoginRefused", Qt::QueuedConnection);
 }
 
 void CVidletCtrl::onLoginRefused() {
@@ -676,24 +678,26 @@ std::string CVidletCtrl::requestJpegKey() {
   if (key_requests_cancelled_) return {};
   const std::uint64_t ticket = ++key_requests_;
   lock.unlock();
-  QMetaObject::invokeMethod(
-      this,
-      [this, ticket] {
-        {
-          std::lock_guard check(key_mutex_);
-          if (key_requests_cancelled_ || key_answers_ >= ticket) return;
-        }
-        (void)askKeyNow();
-        {
-          std::lock_guard done(key_mutex_);
-          key_answers_ = std::max(key_answers_, ticket);
-        }
-        key_answered_.notify_all();
-      },
-      Qt::QueuedConnection);
+  QMetaObject::invokeMethod(this, "answerKeyRequests", Qt::QueuedConnection);
   lock.lock();
   key_answered_.wait(lock, [&] { return key_answers_ >= ticket || key_requests_cancelled_; });
   return key_answers_ >= ticket ? jpeg_key_ : std::string();
+}
+
+void CVidletCtrl::answerKeyRequests() {
+  std::uint64_t asked = 0;
+  {
+    std::lock_guard lock(key_mutex_);
+    if (key_requests_cancelled_ || key_answers_ >= key_requests_) return;
+    asked = key_requests_;
+  }
+  // One dialog answers every request made before it opened.
+  (void)askKeyNow();
+  {
+    std::lock_guard lock(key_mutex_);
+    key_answers_ = std::max(key_answers_, asked);
+  }
+  key_answered_.notify_all();
 }
 
 std::string CVidletCtrl::jpegKey() const {

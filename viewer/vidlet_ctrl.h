@@ -186,6 +186,13 @@ class CVidletCtrl : public QWidget, public platform::Dispatch {
  protected:
   void resizeEvent(QResizeEvent* event) override;
 
+ private slots:
+  // Window thread: the handlers of requests posted from other threads.
+  void onLoginRefused();
+  void answerKeyRequests();
+  void afterSequencerStep();
+  void layoutRequested();
+
  private:
   const platform::Variant& value(int dispid) const { return values_[dispid - 1]; }
   bool boolOf(PropKind kind, int camera = 0) const;
@@ -209,7 +216,6 @@ class CVidletCtrl : public QWidget, public platform::Dispatch {
   void relayout();
   void requestLayout();  // any thread: a queued layout pass
   void stopSession();
-  void onLoginRefused();
   std::string askKeyNow();
   platform::MessageBoxes& boxes();
 

@@ -15,10 +15,9 @@ struct Counter {
   std::condition_variable changed;
   int calls = 0;
   void hit() {
-    {
-      std::lock_guard lock(mutex);
-      ++calls;
-    }
+    // Notified under the lock: the waiter may destroy the counter as soon as it sees the count.
+    std::lock_guard lock(mutex);
+    ++calls;
     changed.notify_all();
   }
   void waitFor(int n) {
