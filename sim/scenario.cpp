@@ -209,6 +209,7 @@ bool parseFaults(const json& object, FaultScenario* faults, std::string* error) 
   r.integer("stall_after_frames", 0, 100000000, &faults->stall_after_frames);
   r.integer("stall_ms", 0, 600000, &faults->stall_ms);
   r.boolean("split_first_boundary", &faults->split_first_boundary);
+  r.integer("split_pause_ms", 0, 10000, &faults->split_pause_ms);
   r.boolean("random_pieces", &faults->random_pieces);
   r.integer("piece_max_bytes", 1, 65536, &faults->piece_max_bytes);
   std::int64_t seed = faults->random_seed;

@@ -40,6 +40,7 @@ struct FaultScenario {
   int stall_after_frames = 0;     // after N parts stop sending for stall_ms (0 = never)
   int stall_ms = 0;
   bool split_first_boundary = false;  // the first "--myboundary" goes out in two writes
+  int split_pause_ms = 30;            // ... this far apart
   bool random_pieces = false;         // the stream is written in random small pieces
   int piece_max_bytes = 16;
   std::uint32_t random_seed = 1;

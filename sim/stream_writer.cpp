@@ -67,7 +67,7 @@ int sendPart(StreamOutput* out, const std::string& part_header,
     // The first boundary in two writes: the header block with "--mybo", a short pause, the rest.
     const std::size_t cut = header_size + 6;
     if (sendAll(out->fd, bytes.data(), cut) < 0) return kSimErrClosed;
-    std::this_thread::sleep_for(milliseconds(30));
+    std::this_thread::sleep_for(milliseconds(f ? f->split_pause_ms : 0));
     return sendAll(out->fd, bytes.data() + cut, bytes.size() - cut);
   }
   if (record.size() < kStampOffset + 8) {

@@ -4,6 +4,7 @@
 #include <chrono>
 
 #include "formats/frame_record.h"
+#include "stream/socket_io.h"
 #include "tests/sim/sim_test_support.h"
 
 namespace kv4r::simtest {
@@ -99,6 +100,22 @@ TEST(Faults, SplitBoundaryAndSmallPiecesKeepTheBytesIntact) {
       EXPECT_EQ(formats::checkFrameRecord(part.record), 1);
     }
   }
+}
+
+TEST(Faults, FirstBoundaryArrivesInTwoPieces) {
+  sim::FaultScenario f;
+  f.split_first_boundary = true;
+  f.split_pause_ms = 400;
+  auto server = startWith(f);
+  ASSERT_TRUE(server);
+  StreamClient client;
+  ASSERT_EQ(client.open(sim::simPort(server.get()), streamPath(1, "1")), 1);
+  char first[64];
+  const int n = stream::sockRecv(client.fd, first, sizeof first, 0, 5);
+  EXPECT_EQ(std::string(first, static_cast<std::size_t>(std::max(n, 0))), "--mybo");
+  char rest[6];
+  ASSERT_EQ(stream::sockRecvN(client.fd, rest, sizeof rest, 0, 5), 6);
+  EXPECT_EQ(std::string(rest, 6), "undary");
 }
 
 TEST(Faults, PageWithoutBoundary) {
