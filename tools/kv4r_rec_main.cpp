@@ -5,6 +5,7 @@
 
 #include "platform/trace.h"
 #include "tools/kv4r_rec.h"
+#include "tools/kv4r_rec_record.h"
 
 int main(int argc, char** argv) {
   CLI::App app{
@@ -35,11 +36,16 @@ int main(int argc, char** argv) {
       ->check(CLI::Range(0, 100000));
   app.add_flag("--verbose", verbose, "print the diagnostic traces");
   info_flag->excludes(raw);
+  kv4r::tools::RecordingOptions recording;
+  kv4r::tools::addRecordingOptions(app, recording);
   CLI11_PARSE(app, argc, argv);
   kv4r::platform::setTraceEnabled(verbose);
 
   if (info) return kv4r::tools::runRecInfo(options);
   if (!options.raw_dir.empty()) return kv4r::tools::runRecRaw(options);
-  std::fprintf(stderr, "kv4r_rec: give --info or --raw-dir DIR (see --help)\n");
+  if (kv4r::tools::recordingRequested(recording)) {
+    return kv4r::tools::runRecRecord(options, recording);
+  }
+  std::fprintf(stderr, "kv4r_rec: give --info, --raw-dir DIR or a recording (see --help)\n");
   return 2;
 }

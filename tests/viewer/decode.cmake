@@ -7,3 +7,12 @@ kv4r_test(decode_tests
     ${CMAKE_CURRENT_LIST_DIR}/frame_entry_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/recording_test.cpp
   DEPS viewer formats sim stream libjpeg-turbo::jpeg libjpeg-turbo::turbojpeg)
+
+kv4r_test(kv4r_rec_record_tests
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/kv4r_rec_record_test.cpp
+  DEPS sim)
+foreach(program kv4r_rec vrxtool)
+  if(TARGET ${program})
+    add_dependencies(kv4r_rec_record_tests ${program})
+  endif()
+endforeach()
