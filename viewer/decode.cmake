@@ -3,6 +3,7 @@
 target_sources(viewer PRIVATE
   ${CMAKE_CURRENT_SOURCE_DIR}/bmp_writer.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/decode_codes.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/decode_methods.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/frame_decoder.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/frame_statistics.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/frame_unlock.cpp

@@ -9,7 +9,9 @@
 #include "tests/support/test_env.h"
 #include "tests/viewer/decode_test_support.h"
 #include "viewer/decode_codes.h"
+#include "viewer/decode_methods.h"
 #include "viewer/snapshot_methods.h"
+#include "viewer/vidlet_properties.h"
 
 namespace kv4r::viewer {
 namespace {
@@ -190,12 +192,49 @@ TEST(Snapshots, GrabWithoutFramesEndsAfterItsBoundAndLeavesNoFile) {
   EXPECT_EQ(saveJpeg(live.window, live.decoding, 1, (dir / "x.jpg").string()), 0);
 }
 
-TEST(Methods, VersionAndSerialNumber) {
+TEST(Methods, DispatchResultsOfTheEightMethods) {
+  using platform::Variant;
+  TempDir dir;
   Live live;
-  EXPECT_EQ(kControlVersion, 20040601);
-  EXPECT_EQ(serverSerialNumber(live.window), "");
-  live.window.info.serial_number = "00:11:22:33:44:55";
-  EXPECT_EQ(serverSerialNumber(live.window), "00:11:22:33:44:55");
+  auto call = [&](int dispid, std::vector<Variant> args) {
+    const platform::DispatchResult r = invokeDecodeMethod(live.window, live.decoding, dispid, args);
+    return std::make_pair(r, args);
+  };
+  // GetBmp with bDraw1 FALSE: TRUE, an empty array and size 0.
+  ASSERT_EQ(live.deliver(0, frame(1)), 1);
+  live.window.panes[0].draw.store(false);
+  auto [bmp, bmp_args] = call(kDispidGetBmp, {Variant(), Variant(), Variant::fromI2(1)});
+  EXPECT_TRUE(bmp.ok());
+  EXPECT_TRUE(bmp.value.boolValue());
+  EXPECT_TRUE(bmp_args[0].bytesValue().empty());
+  EXPECT_EQ(bmp_args[1].i4Value(), 0);
+  live.window.panes[0].draw.store(true);
+  auto [bmp2, bmp2_args] = call(kDispidGetBmp, {Variant(), Variant(), Variant::fromI2(1)});
+  EXPECT_EQ(bmp2_args[1].i4Value(), 54 + 352 * 240 * 3);
+  EXPECT_EQ(bmp2_args[0].bytesValue().size(), 54u + 352 * 240 * 3);
+
+  // A bitmap that cannot be written is an exception, not FALSE.
+  auto [bad, unused] = call(
+      kDispidSaveBmp, {Variant::fromI2(1), Variant::fromString((dir / "no" / "x.bmp").string())});
+  EXPECT_EQ(bad.code, platform::kDispException);
+  auto [none, unused2] =
+      call(kDispidSaveBmp, {Variant::fromI2(2), Variant::fromString((dir / "y.bmp").string())});
+  EXPECT_TRUE(none.ok());
+  EXPECT_FALSE(none.value.boolValue());
+  EXPECT_FALSE(fs::exists(dir / "y.bmp"));
+
+  auto [rec, unused3] =
+      call(kDispidRecMovieVrx,
+           {Variant::fromI2(1), Variant::fromString((dir / "no" / "r.vrx").string())});
+  EXPECT_EQ(rec.value.i4Value(), -1);
+  auto [stop, unused4] = call(kDispidRecMovieAvi, {Variant::fromI2(1), Variant::fromString("")});
+  EXPECT_EQ(stop.value.i4Value(), 0);
+
+  live.window.info.serial_number = "00-1A";
+  EXPECT_EQ(call(kDispidGetMacAddr, {}).first.value.stringValue(), "00-1A");
+  EXPECT_EQ(call(kDispidGetVersion, {}).first.value.i4Value(), 20040601);
+  EXPECT_EQ(call(kDispidGetVersion, {Variant()}).first.code, platform::kDispBadParamCount);
+  EXPECT_FALSE(isDecodeMethod(platform::kDispidAboutBox));
 }
 
 }  // namespace
