@@ -641,15 +641,23 @@ void CVidletCtrl::layoutRequested() {
 
 void CVidletCtrl::stopSession() {
   if (!viewer_) return;
+  cancelKeyRequests(true);
+  if (viewer_->connected.load() != 0 || viewer_->session != nullptr) stopConnection(*viewer_);
+  cancelKeyRequests(false);
+}
+
+void CVidletCtrl::cancelKeyRequests(bool stopping) {
   {
-    // A delivering thread that waits for a key must not hold up the stop.
+    // A delivering thread that waits for a key must not hold up the stop: every waiting request
+    // returns an empty key, and no dialog opens for them any more.
     std::lock_guard lock(key_mutex_);
-    key_requests_cancelled_ = true;
+    key_requests_cancelled_ = stopping;
+    if (stopping) {
+      ++key_cancellations_;
+      key_answers_ = key_requests_;
+    }
   }
   key_answered_.notify_all();
-  if (viewer_->connected.load() != 0 || viewer_->session != nullptr) stopConnection(*viewer_);
-  std::lock_guard lock(key_mutex_);
-  key_requests_cancelled_ = false;
 }
 
 void CVidletCtrl::postLoginRefused() {
@@ -677,11 +685,14 @@ std::string CVidletCtrl::requestJpegKey() {
   std::unique_lock lock(key_mutex_);
   if (key_requests_cancelled_) return {};
   const std::uint64_t ticket = ++key_requests_;
+  const std::uint64_t cancellations = key_cancellations_;
   lock.unlock();
   QMetaObject::invokeMethod(this, "answerKeyRequests", Qt::QueuedConnection);
   lock.lock();
-  key_answered_.wait(lock, [&] { return key_answers_ >= ticket || key_requests_cancelled_; });
-  return key_answers_ >= ticket ? jpeg_key_ : std::string();
+  ++key_waiting_;
+  key_answered_.wait(lock, [&] { return key_answers_ >= ticket; });
+  --key_waiting_;
+  return key_cancellations_ == cancellations ? jpeg_key_ : std::string();
 }
 
 void CVidletCtrl::answerKeyRequests() {
@@ -698,6 +709,11 @@ void CVidletCtrl::answerKeyRequests() {
     key_answers_ = std::max(key_answers_, asked);
   }
   key_answered_.notify_all();
+}
+
+int CVidletCtrl::waitingKeyRequests() const {
+  std::lock_guard lock(key_mutex_);
+  return key_waiting_;
 }
 
 std::string CVidletCtrl::jpegKey() const {

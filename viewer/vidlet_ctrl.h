@@ -173,6 +173,8 @@ class CVidletCtrl : public QWidget, public platform::Dispatch {
   std::string requestJpegKey();
   // The key last typed. Any thread.
   [[nodiscard]] std::string jpegKey() const;
+  // Key requests of other threads that wait for an answer (for tests and traces). Any thread.
+  [[nodiscard]] int waitingKeyRequests() const;
 
   // --- For the layout, painting and tests (window thread) ---
   [[nodiscard]] ViewerWindow& viewer() { return *viewer_; }
@@ -216,6 +218,7 @@ class CVidletCtrl : public QWidget, public platform::Dispatch {
   void relayout();
   void requestLayout();  // any thread: a queued layout pass
   void stopSession();
+  void cancelKeyRequests(bool stopping);
   std::string askKeyNow();
   platform::MessageBoxes& boxes();
 
@@ -243,8 +246,10 @@ class CVidletCtrl : public QWidget, public platform::Dispatch {
   std::condition_variable key_answered_;
   std::string jpeg_key_;                 // under key_mutex_
   std::uint64_t key_requests_ = 0;       // under key_mutex_: requests made
+  int key_waiting_ = 0;                  // under key_mutex_: callers waiting
   std::uint64_t key_answers_ = 0;        // under key_mutex_: requests answered
   bool key_requests_cancelled_ = false;  // under key_mutex_: while the session stops
+  std::uint64_t key_cancellations_ = 0;  // under key_mutex_: stops that cancelled requests
 };
 
 // Registers the control class (class id, ProgID, a factory making a parentless CVidletCtrl).

@@ -418,6 +418,26 @@ TEST_F(Control, KeyRequestFromAnotherThreadWaitsForTheWindowThreadsAnswer) {
   EXPECT_EQ(ctrl_->jpegKey(), "");
 }
 
+TEST_F(Control, StoppingTheSessionReleasesAWaitingKeyRequestWithoutADialog) {
+  ASSERT_TRUE(ctrl_->createControlWindow());
+  int prompts = 0;
+  ctrl_->setKeyPrompt([&] {
+    ++prompts;
+    return std::string("late");
+  });
+  pretendSession(4, 0xF);
+  std::string answer = "unset";
+  std::thread delivering([&] { answer = ctrl_->requestJpegKey(); });
+  // The window thread is busy (it does not run its queue) until the request waits.
+  while (ctrl_->waitingKeyRequests() == 0) std::this_thread::yield();
+  put("strIpAddr", Variant::fromString(""));  // the stop, as a host or a refused login does it
+  delivering.join();
+  EXPECT_EQ(answer, "");
+  QCoreApplication::processEvents();
+  EXPECT_EQ(prompts, 0);
+  EXPECT_EQ(ctrl_->viewer().connected.load(), 0);
+}
+
 TEST_F(Control, KeyDialogHidesTheTextAndReturnsItOnlyAfterOk) {
   for (const bool ok : {true, false}) {
     QTimer::singleShot(0, [ok] {
