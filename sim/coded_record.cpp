@@ -15,27 +15,27 @@ namespace {
 // The application marker our records use.
 constexpr std::uint8_t kAppMarker = 0xE2;
 
-formats::RecordSpec baseSpec(const CameraCoding& coding) {
-  formats::RecordSpec spec;
-  spec.app_marker = kAppMarker;
-  spec.source_number = 0;
-  spec.camera_number = static_cast<std::uint16_t>(coding.camera_number);
+formats::RecordSpec baseLayout(const CameraCoding& coding) {
+  formats::RecordSpec layout;
+  layout.app_marker = kAppMarker;
+  layout.source_number = 0;
+  layout.camera_number = static_cast<std::uint16_t>(coding.camera_number);
   const StampBytes now = stampNow();
-  spec.year = static_cast<std::uint16_t>(now.bytes[0] << 8 | now.bytes[1]);
-  spec.month = now.bytes[2];
-  spec.day = now.bytes[3];
-  spec.hour = now.bytes[4];
-  spec.minute = now.bytes[5];
-  spec.second = now.bytes[6];
-  spec.hundredths = now.bytes[7];
-  spec.server_name = coding.server_name;
-  spec.camera_name = coding.camera_name.value_or("");
-  return spec;
+  layout.year = static_cast<std::uint16_t>(now.bytes[0] << 8 | now.bytes[1]);
+  layout.month = now.bytes[2];
+  layout.day = now.bytes[3];
+  layout.hour = now.bytes[4];
+  layout.minute = now.bytes[5];
+  layout.second = now.bytes[6];
+  layout.hundredths = now.bytes[7];
+  layout.server_name = coding.server_name;
+  layout.camera_name = coding.camera_name.value_or("");
+  return layout;
 }
 
-int build(const formats::RecordSpec& spec, std::span<const std::uint8_t> jpeg,
+int build(const formats::RecordSpec& layout, std::span<const std::uint8_t> jpeg,
           std::vector<std::uint8_t>* record) {
-  const int rc = formats::buildFrameRecord(spec, jpeg, record);
+  const int rc = formats::buildFrameRecord(layout, jpeg, record);
   return rc > 0 ? rc : kSimErrRecord;
 }
 
@@ -76,7 +76,7 @@ StampBytes stampNow() {
 
 int wrapPlainJpeg(std::span<const std::uint8_t> jpeg, const CameraCoding& coding,
                   std::vector<std::uint8_t>* record) {
-  return build(baseSpec(coding), jpeg, record);
+  return build(baseLayout(coding), jpeg, record);
 }
 
 int codePicture(const Picture& picture, const CameraCoding& coding, CodedPicture* coded) {
@@ -99,11 +99,11 @@ int codePicture(const Picture& picture, const CameraCoding& coding, CodedPicture
   int rc = wrapPlainJpeg(jpeg, coding, &coded->plain);
   if (rc < 0) return rc;
 
-  formats::RecordSpec spec = baseSpec(coding);
-  spec.coding_flags = static_cast<std::uint16_t>(coding.mode);
+  formats::RecordSpec layout = baseLayout(coding);
+  layout.coding_flags = static_cast<std::uint16_t>(coding.mode);
   const std::array<std::uint8_t, 8> key = keyField(coding.key);
   if (coding.mode == 2) {
-    rc = build(spec, jpeg, &coded->wire);
+    rc = build(layout, jpeg, &coded->wire);
     if (rc < 0) return rc;
     const int block = formats::tableBlockOffset(coded->wire);
     if (block < 0 || static_cast<std::size_t>(block) + 20 > coded->wire.size()) {
@@ -115,13 +115,13 @@ int codePicture(const Picture& picture, const CameraCoding& coding, CodedPicture
   }
   // Modes 1 and 3: no table block and no name items; the parameters (and the key) ride in the
   // extension bytes, which the receiver keeps at the start of the gap it reserves at offset 60.
-  spec.server_name.clear();
-  spec.camera_name.clear();
-  spec.omit_table_block = true;
-  spec.extension.assign(coding.mode == 1 ? 8 : 20, 0);
-  std::copy(params.begin(), params.end(), spec.extension.begin() + 5);
-  if (coding.mode == 3) std::copy(key.begin(), key.end(), spec.extension.begin() + 12);
-  return build(spec, jpeg, &coded->wire);
+  layout.server_name.clear();
+  layout.camera_name.clear();
+  layout.omit_table_block = true;
+  layout.extension.assign(coding.mode == 1 ? 8 : 20, 0);
+  std::copy(params.begin(), params.end(), layout.extension.begin() + 5);
+  if (coding.mode == 3) std::copy(key.begin(), key.end(), layout.extension.begin() + 12);
+  return build(layout, jpeg, &coded->wire);
 }
 
 }  // namespace kv4r::sim

@@ -208,13 +208,13 @@ TEST(Stream, FolderPicturesAndClipRecordsAreSent) {
     p.width = 176;
     p.height = 144;
     p.seed = 10 + i;
-    formats::RecordSpec spec;
-    spec.camera_number = 4;
-    spec.server_name = "Old";
-    spec.camera_name = "Tape";
-    formats::setRecordStamp(&spec, 1083827289, i * 30);
+    formats::RecordSpec layout;
+    layout.camera_number = 4;
+    layout.server_name = "Old";
+    layout.camera_name = "Tape";
+    formats::setRecordStamp(&layout, 1083827289, i * 30);
     std::vector<std::uint8_t> record;
-    ASSERT_GT(formats::buildFrameRecord(spec, testing::encodeSampleJpeg(p), &record), 0);
+    ASSERT_GT(formats::buildFrameRecord(layout, testing::encodeSampleJpeg(p), &record), 0);
     clip.append(record.begin(), record.end());
     records.push_back(record);
   }
