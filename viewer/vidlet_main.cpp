@@ -2,6 +2,9 @@
 // created by its class id, takes a stored property set and page parameters, and is shown.
 #include <CLI/CLI.hpp>
 #include <QApplication>
+#include <QFileDialog>
+#include <QMainWindow>
+#include <QMenuBar>
 #include <QTimer>
 #include <cstdio>
 #include <memory>
@@ -11,9 +14,58 @@
 #include "platform/property_bag.h"
 #include "platform/settings_store.h"
 #include "platform/trace.h"
+#include "viewer/qt_message_boxes.h"
 #include "viewer/vidlet_ctrl.h"
 
 namespace {
+
+using kv4r::platform::Variant;
+
+// A menu that calls the control's methods by DISPID, as a page's script would.
+void addMethodMenu(QMainWindow& window, kv4r::viewer::CVidletCtrl& control,
+                   kv4r::platform::MessageBoxes& boxes) {
+  auto call = [&control, &boxes](int dispid, std::vector<Variant> args) {
+    const auto result = control.invoke(dispid, args);
+    if (!result.ok()) {
+      boxes.show(result.message);
+      return Variant();
+    }
+    return result.value;
+  };
+  auto text = [](const Variant& v) {
+    Variant out;
+    (void)kv4r::platform::convertVariant(v, kv4r::platform::VarType::String, out);
+    return out.stringValue();
+  };
+  QMenu* menu = window.menuBar()->addMenu("&Control");
+  menu->addAction("Save JPEG of camera 1...", [&window, call, text, &boxes] {
+    const QString path = QFileDialog::getSaveFileName(&window, "Save JPEG", {}, "*.jpg");
+    if (path.isEmpty()) return;
+    boxes.show(
+        "SaveJpg: " + text(call(kv4r::viewer::kDispidSaveJpg,
+                                {Variant::fromI2(1), Variant::fromString(path.toStdString())})),
+        kv4r::platform::MessageIcon::Information);
+  });
+  menu->addAction("Save bitmap of camera 1...", [&window, call, text, &boxes] {
+    const QString path = QFileDialog::getSaveFileName(&window, "Save bitmap", {}, "*.bmp");
+    if (path.isEmpty()) return;
+    boxes.show(
+        "SaveBmp: " + text(call(kv4r::viewer::kDispidSaveBmp,
+                                {Variant::fromI2(1), Variant::fromString(path.toStdString())})),
+        kv4r::platform::MessageIcon::Information);
+  });
+  menu->addAction("Serial number", [call, text, &boxes] {
+    boxes.show("GetMacAddr: " + text(call(kv4r::viewer::kDispidGetMacAddr, {})),
+               kv4r::platform::MessageIcon::Information);
+  });
+  menu->addAction("Version", [call, text, &boxes] {
+    boxes.show("GetVersion: " + text(call(kv4r::viewer::kDispidGetVersion, {})),
+               kv4r::platform::MessageIcon::Information);
+  });
+  menu->addSeparator();
+  menu->addAction("About...", [call] { (void)call(kv4r::platform::kDispidAboutBox, {}); });
+  menu->addAction("Close", [&window] { window.close(); });
+}
 
 int run(int argc, char** argv) {
   CLI::App cli{"vidlet: shows the cameras of a network video server in one window"};
@@ -50,12 +102,20 @@ int run(int argc, char** argv) {
     std::fprintf(stderr, "vidlet: %s\n", kv4r::platform::registryCodeName(rc));
     return 1;
   }
-  std::unique_ptr<kv4r::viewer::CVidletCtrl> control(
-      dynamic_cast<kv4r::viewer::CVidletCtrl*>(created.release()));
+  auto* control = dynamic_cast<kv4r::viewer::CVidletCtrl*>(created.get());
+  if (control == nullptr) {
+    std::fprintf(stderr, "vidlet: the registered class is not the live-view control\n");
+    return 1;
+  }
+  QMainWindow window;
+  window.setWindowTitle("vidlet");
+  window.setCentralWidget(control);  // the window owns the control from here on
+  (void)created.release();
 
   // Headless runs write the messages to standard error instead of showing boxes.
   kv4r::platform::RecordingMessageBoxes recorded(true);
-  if (quit || QGuiApplication::platformName() == "offscreen") control->setMessageBoxes(&recorded);
+  const bool headless = quit || QGuiApplication::platformName() == "offscreen";
+  if (headless) control->setMessageBoxes(&recorded);
   control->setSettings(kv4r::platform::SettingsStore::locate(
       settings_file.empty() ? std::nullopt : std::optional<std::filesystem::path>(settings_file)));
   if (!page_url.empty()) control->setPageUrl(page_url);
@@ -89,14 +149,16 @@ int run(int argc, char** argv) {
     }
   }
 
-  control->setWindowTitle("vidlet");
-  control->resize(640, 480);
+  window.resize(640, 480);
   if (!control->createControlWindow()) {
     std::fprintf(stderr, "vidlet: the control window cannot be created\n");
     return 1;
   }
-  control->show();
-  if (quit) QTimer::singleShot(0, control.get(), [&] { control->close(); });
+  kv4r::viewer::QtMessageBoxes gui_boxes(&window);
+  addMethodMenu(window, *control,
+                headless ? static_cast<kv4r::platform::MessageBoxes&>(recorded) : gui_boxes);
+  window.show();
+  if (quit) QTimer::singleShot(0, &window, [&window] { window.close(); });
   const int status = app.exec();
 
   if (!save_bag_file.empty()) {
