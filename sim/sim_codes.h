@@ -5,7 +5,7 @@
 namespace kv4r::sim {
 
 enum : int {
-  kSimErrFailed = -1,       // unspecified failure
+  kSimErrFailed = -1,       // a failure without a closer reason
   kSimErrArgument = -2,     // a missing handle or an impossible argument
   kSimErrScenario = -3,     // a scenario file that cannot be read or holds a wrong value
   kSimErrListen = -4,       // the listening address cannot be resolved, bound or listened on
