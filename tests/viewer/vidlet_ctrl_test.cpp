@@ -335,6 +335,25 @@ TEST_F(Control, SequencerShowsOneAllowedCameraAtATimeAndLocksDrawAndSingle) {
   ctrl_->viewer().connected.store(0);
 }
 
+TEST_F(Control, SequencerTimerStepsOnItsOwnThreadEveryPeriod) {
+  ASSERT_TRUE(ctrl_->createControlWindow());
+  pretendSession(3, 0x7);
+  put("bSequentialOn", Variant::fromBool(true));
+  ASSERT_EQ(ctrl_->sequencer().counter(), 1);
+  EXPECT_TRUE(drawn(0));
+  // The window thread keeps reading the flags and applying properties meanwhile.
+  ASSERT_TRUE(pumpUntil([&] {
+    put("bDraw3", Variant::fromBool(false));
+    return ctrl_->sequencer().counter() == 2;
+  }));
+  EXPECT_FALSE(drawn(0));
+  EXPECT_TRUE(drawn(1));
+  EXPECT_TRUE(ctrl_->sequencerRunning());
+  put("bSequentialOn", Variant::fromBool(false));
+  EXPECT_FALSE(ctrl_->sequencerRunning());
+  ctrl_->viewer().connected.store(0);
+}
+
 TEST_F(Control, SequencerStopsAtItsFirstStepWhenNoCameraMayBeViewed) {
   ASSERT_TRUE(ctrl_->createControlWindow());
   pretendSession(4, 0b110000);  // only cameras 5 and 6, which this server does not have
