@@ -13,6 +13,12 @@ const char* streamCodeName(int code) {
       return "answer too large";
     case kQueryNoBuffer:
       return "no output buffer";
+    case kFrameBadPartHeader:
+      return "bad part header";
+    case kFrameUnauthorized:
+      return "login refused";
+    case kFrameNoBoundary:
+      return "no boundary";
     default:
       return "unknown code";
   }
