@@ -9,6 +9,7 @@
 #include "stream/server_address.h"
 #include "stream/stream_codes.h"
 #include "viewer/about_box.h"
+#include "viewer/decode_methods.h"
 #include "viewer/key_dialog.h"
 #include "viewer/qt_message_boxes.h"
 
@@ -40,6 +41,11 @@ CVidletCtrl::CVidletCtrl(QWidget* parent)
   viewer_->boxes = boxes_;
   viewer_->request_layout = [this] { requestLayout(); };
   viewer_->post_login_refused = [this] { postLoginRefused(); };
+  attachDecoding(*viewer_, *decoding_);
+  decoding_->key.request_key = [this](std::string* typed) {
+    *typed = requestJpegKey();
+    return true;
+  };
   key_prompt_ = [this] { return KeyDialog::ask(this); };
   about_prompt_ = [this] {
     AboutBox box(this);
@@ -165,24 +171,9 @@ DispatchResult CVidletCtrl::invoke(int dispid, std::vector<Variant>& args) {
     }
     args[i] = converted;
   }
-  // Snapshots and recording arrive with the decoding layer; until then every camera answers as
-  // one that cannot deliver.
+  // Snapshots, recording, serial number and version belong to the decoding layer.
+  if (isDecodeMethod(dispid)) return invokeDecodeMethod(*viewer_, *decoding_, dispid, args);
   switch (dispid) {
-    case kDispidGetJpg:
-    case kDispidGetBmp:
-      args[0] = Variant::fromBytes({});
-      args[1] = Variant::fromI4(0);
-      return DispatchResult::success(Variant::fromBool(true));
-    case kDispidSaveJpg:
-    case kDispidSaveBmp:
-      return DispatchResult::success(Variant::fromBool(false));
-    case kDispidRecMovieVrx:
-    case kDispidRecMovieAvi:
-      return DispatchResult::success(Variant::fromI4(0));
-    case kDispidGetMacAddr:
-      return DispatchResult::success(Variant::fromString(viewer_->info.serial_number));
-    case kDispidGetVersion:
-      return DispatchResult::success(Variant::fromI4(kVidletVersion));
     case platform::kDispidAboutBox:
       if (about_prompt_) about_prompt_();
       return DispatchResult::success();
@@ -643,6 +634,8 @@ void CVidletCtrl::stopSession() {
   if (!viewer_) return;
   cancelKeyRequests(true);
   if (viewer_->connected.load() != 0 || viewer_->session != nullptr) stopConnection(*viewer_);
+  // The stream has ended: recordings still open are finished and renamed now.
+  (void)finishAllRecordings(*decoding_);
   cancelKeyRequests(false);
 }
 

@@ -24,6 +24,7 @@
 #include "platform/property_bag.h"
 #include "platform/settings_store.h"
 #include "viewer/camera_sequencer.h"
+#include "viewer/live_decoding.h"
 #include "viewer/vidlet_properties.h"
 #include "viewer/viewer_window.h"
 
@@ -239,6 +240,8 @@ class CVidletCtrl : public QWidget, public platform::Dispatch {
   QWidget* viewer_widget_ = nullptr;  // stands for the session window; owned by this widget
 
   std::unique_ptr<ViewerWindow> viewer_;
+  // Decoding, snapshots and recorders of the panes; attached to viewer_'s panes.
+  std::unique_ptr<LiveDecoding> decoding_ = std::make_unique<LiveDecoding>();
   std::unique_ptr<CameraSequencer> sequencer_;
 
   // The JPEG key and the hand-over of key requests from other threads.

@@ -16,3 +16,12 @@ foreach(program kv4r_rec vrxtool)
     add_dependencies(kv4r_rec_record_tests ${program})
   endif()
 endforeach()
+
+if(TARGET vidlet)
+  kv4r_test(vidlet_decode_tests
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/vidlet_decode_test.cpp
+    DEPS vidlet sim)
+  if(TARGET vrxtool)
+    add_dependencies(vidlet_decode_tests vrxtool)
+  endif()
+endif()

@@ -1,0 +1,104 @@
+// The control's snapshot and recording methods over a live stream of the development server, with
+// key-protected frames whose key the user types once.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <chrono>
+#include <filesystem>
+
+#include "platform/message_boxes.h"
+#include "sim/simulator.h"
+#include "tests/support/test_env.h"
+#include "viewer/vidlet_ctrl.h"
+
+namespace kv4r::viewer {
+namespace {
+
+namespace fs = std::filesystem;
+using platform::Variant;
+
+QApplication& app() {
+  static int argc = 1;
+  static char name[] = "vidlet_decode_tests";
+  static char* argv[] = {name, nullptr};
+  static QApplication* instance = new QApplication(argc, argv);
+  return *instance;
+}
+
+template <typename Pred>
+bool pumpUntil(Pred done) {
+  const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > limit) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+  }
+  return true;
+}
+
+TEST(ControlMethods, SnapshotsAndRecordingOfProtectedFramesOverALiveStream) {
+  app();
+  sim::SimOptions options;
+  options.port = 0;
+  options.scenario = sim::defaultScenario();
+  options.scenario.key = "gate7";
+  options.scenario.camera_count = 2;
+  options.scenario.cameras.resize(2);
+  for (auto& camera : options.scenario.cameras) {
+    camera.mode = 2;
+    camera.fps = 20;
+  }
+  sim::SimulatorPtr simulator;
+  std::string error;
+  ASSERT_EQ(sim::simStart(options, &simulator, &error), 1) << error;
+
+  kv4r::testing::TempDir dir;
+  platform::RecordingMessageBoxes boxes;
+  int prompts = 0;
+  auto ctrl = std::make_unique<CVidletCtrl>();
+  ctrl->setMessageBoxes(&boxes);
+  ctrl->setKeyPrompt([&prompts] {
+    ++prompts;
+    return std::string("gate7");
+  });
+  ASSERT_TRUE(ctrl->createControlWindow());
+  const std::string url = "127.0.0.1:" + std::to_string(sim::simPort(simulator.get()));
+  ASSERT_TRUE(ctrl->putProperty(ctrl->getIdsOfNames("strIpAddr"), Variant::fromString(url)).ok());
+
+  auto call = [&](int dispid, std::vector<Variant> args) {
+    return std::make_pair(ctrl->invoke(dispid, args), args);
+  };
+  // The first picture needs the key from the window thread, so wait for it with events running.
+  ASSERT_TRUE(pumpUntil([&] {
+    return call(kDispidGetBmp, {Variant(), Variant(), Variant::fromI2(1)}).second[1].i4Value() > 0;
+  }));
+  EXPECT_EQ(prompts, 1);
+  EXPECT_TRUE(boxes.texts().empty());
+
+  ASSERT_EQ(call(kDispidRecMovieVrx,
+                 {Variant::fromI2(1), Variant::fromString((dir / "cam1.avi").string())})
+                .first.value,
+            Variant::fromI4(1));
+  auto [jpg, jpg_args] = call(kDispidGetJpg, {Variant(), Variant(), Variant::fromI2(2)});
+  EXPECT_EQ(jpg.value, Variant::fromBool(true));
+  ASSERT_GT(jpg_args[1].i4Value(), 600);
+  EXPECT_EQ(jpg_args[0].bytesValue().size(), static_cast<std::size_t>(jpg_args[1].i4Value()));
+  EXPECT_EQ(jpg_args[0].bytesValue()[58] & 3, 0);  // handed out unlocked
+  EXPECT_EQ(
+      call(kDispidSaveJpg, {Variant::fromI2(1), Variant::fromString((dir / "one.jpg").string())})
+          .first.value,
+      Variant::fromBool(true));
+  EXPECT_GT(fs::file_size(dir / "one.jpg"), 600u);
+  ASSERT_TRUE(pumpUntil([&] { return fs::file_size(dir / "cam1.tmp") > 0; }));
+
+  // Destroying the control stops the stream and finishes the recording under its final name.
+  ctrl.reset();
+  EXPECT_FALSE(fs::exists(dir / "cam1.tmp"));
+  ASSERT_TRUE(fs::exists(dir / "cam1.vrx"));
+  const auto verify = kv4r::testing::runProgram(kv4r::testing::programPath("vrxtool"),
+                                                {"verify", (dir / "cam1.vrx").string()});
+  EXPECT_EQ(verify.exit_status, 0) << verify.out << verify.err;
+  EXPECT_EQ(prompts, 1);
+}
+
+}  // namespace
+}  // namespace kv4r::viewer
