@@ -73,10 +73,10 @@ TEST(FrameEntry, GreyPictureDecodesIntoThreeEqualChannels) {
   ::kv4r::testing::SamplePicture sample;
   sample.grey = true;
   const std::vector<std::uint8_t> jpeg = ::kv4r::testing::encodeSampleJpeg(sample);
-  formats::RecordSpec spec;
-  spec.allow_other_tables = true;
+  formats::RecordSpec layout;
+  layout.allow_other_tables = true;
   std::vector<std::uint8_t> record;
-  ASSERT_GT(formats::buildFrameRecord(spec, jpeg, &record), 0);
+  ASSERT_GT(formats::buildFrameRecord(layout, jpeg, &record), 0);
   ASSERT_EQ(live.deliver(0, record), 1);
   int width = 0;
   int height = 0;
