@@ -4,6 +4,8 @@
 #include <cmath>
 #include <limits>
 
+#include "platform/dispatch.h"
+
 namespace kv4r::platform {
 
 namespace {
@@ -12,17 +14,6 @@ std::string_view trimBlanks(std::string_view text) {
   while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
   while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
   return text;
-}
-
-bool equalsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
 }
 
 // A whole string as a double; false if it is not a number.
@@ -271,11 +262,11 @@ int convertVariant(const Variant& from, VarType to, Variant& out) {
   if (from.type() == VarType::String) {
     const std::string_view text = trimBlanks(from.stringValue());
     if (to == VarType::Bool) {
-      if (equalsNoCase(text, "true") || equalsNoCase(text, "yes")) {
+      if (memberNamesEqual(text, "true") || memberNamesEqual(text, "yes")) {
         out = Variant::fromBool(true);
         return kVariantOk;
       }
-      if (equalsNoCase(text, "false") || equalsNoCase(text, "no")) {
+      if (memberNamesEqual(text, "false") || memberNamesEqual(text, "no")) {
         out = Variant::fromBool(false);
         return kVariantOk;
       }

@@ -64,25 +64,9 @@ bool isPartHeader(const std::uint8_t* bytes) {
 // The daemon id written as "0x%08x" (up to eight hexadecimal digits after "0x"); false when the
 // text does not start with "0x" and a digit.
 bool readDaemonId(const std::uint8_t* text, int* value) {
-  if (text[0] != '0' || text[1] != 'x') return false;
-  std::uint32_t id = 0;
-  int digits = 0;
-  for (; digits < 8; ++digits) {
-    const int c = text[2 + digits];
-    int v = 0;
-    if (c >= '0' && c <= '9') {
-      v = c - '0';
-    } else if (c >= 'a' && c <= 'f') {
-      v = c - 'a' + 10;
-    } else if (c >= 'A' && c <= 'F') {
-      v = c - 'A' + 10;
-    } else {
-      break;
-    }
-    id = id << 4 | static_cast<std::uint32_t>(v);
-  }
-  if (digits == 0) return false;
-  *value = static_cast<int>(id);
+  const auto id = parseHexField(std::string_view(reinterpret_cast<const char*>(text), 10), 8);
+  if (!id) return false;
+  *value = static_cast<int>(*id);
   return true;
 }
 

@@ -271,26 +271,8 @@ int checkServerModel(RSP* session) {
   // "0x%04x" behind "Model=": up to four hexadecimal digits after a literal "0x".
   const std::string_view text =
       std::string_view(response).substr(std::min(*at + 6, response.size()));
-  int model = -1;
-  if (text.size() > 2 && text[0] == '0' && text[1] == 'x') {
-    int value = 0;
-    int digits = 0;
-    for (; digits < 4 && 2u + digits < text.size(); ++digits) {
-      const char c = text[2 + digits];
-      int v = 0;
-      if (c >= '0' && c <= '9') {
-        v = c - '0';
-      } else if (c >= 'a' && c <= 'f') {
-        v = c - 'a' + 10;
-      } else if (c >= 'A' && c <= 'F') {
-        v = c - 'A' + 10;
-      } else {
-        break;
-      }
-      value = value * 16 + v;
-    }
-    if (digits > 0) model = value;
-  }
+  const auto model_field = parseHexField(text, 4);
+  const int model = model_field ? static_cast<int>(*model_field) : -1;
   if (model < 0 || model != session->expected_model) {
     reportLink(session, kLinkWrongModel);
     return 0;

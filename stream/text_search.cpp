@@ -20,6 +20,19 @@ int hexDigit(char c) {
 
 }  // namespace
 
+std::optional<std::uint32_t> parseHexField(std::string_view text, int max_digits) {
+  if (text.size() < 3 || text[0] != '0' || text[1] != 'x') return std::nullopt;
+  std::uint32_t value = 0;
+  int digits = 0;
+  for (; digits < max_digits && 2u + digits < text.size(); ++digits) {
+    const int v = hexDigit(text[2 + digits]);
+    if (v < 0) break;
+    value = value << 4 | static_cast<std::uint32_t>(v);
+  }
+  if (digits == 0) return std::nullopt;
+  return value;
+}
+
 std::optional<std::size_t> findBytes(std::string_view buffer, std::string_view needle) {
   if (buffer.size() < needle.size()) return std::nullopt;
   if (needle.empty()) return buffer.empty() ? std::nullopt : std::optional<std::size_t>(0);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string_view>
 
@@ -22,6 +23,11 @@ namespace kv4r::stream {
 // value; anything else is read like atoi (leading white space, an optional sign, decimal digits),
 // limited to the int range. Reads no further than the end of `text`.
 [[nodiscard]] int parseNumber(std::optional<std::string_view> text);
+
+// A "0x%0Nx"-style field at the start of `text`: "0x" (lower-case x) and then 1 to `max_digits`
+// hexadecimal digits of either case, read up to the first other character. The value, or nothing
+// when the prefix or the first digit is missing. Reads no further than the end of `text`.
+[[nodiscard]] std::optional<std::uint32_t> parseHexField(std::string_view text, int max_digits);
 
 // The decimal reading of parseNumber, with its full 64-bit value limited to the int64 range, for
 // callers that must tell an absurd value from a plausible one (Content-Length).

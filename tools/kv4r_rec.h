@@ -7,6 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/message_boxes.h"
+#include "viewer/viewer_window.h"
+
 namespace kv4r::tools {
 
 struct RecOptions {
@@ -18,6 +21,11 @@ struct RecOptions {
   double seconds = 0;        // stop after this many seconds (0 = no limit)
   std::string raw_dir;       // where the records go
 };
+
+// Copies the options into the live view's connection settings and panes (server number, pause
+// time, enabled cameras) and installs the message boxes. Before any connect; main thread.
+void prepareRecWindow(const RecOptions& options, viewer::ViewerWindow& window,
+                      viewer::ControlConnection& control, platform::MessageBoxes& boxes);
 
 // --info: connect sequence without a stream; prints the server information, the four rights masks
 // and the camera names. Exit status 0, or 1 when the sequence failed (its messages on stderr).

@@ -77,16 +77,7 @@ int runRecRecord(const RecOptions& options, const RecordingOptions& recording) {
   viewer::ViewerWindow window;
   viewer::ControlConnection control;
   viewer::LiveDecoding decoding;
-  window.boxes = &boxes;
-  control.svr_id = options.server_id;
-  viewer::applyConnectionSettings(window, control);
-  (void)viewer::changePauseTime(window, control, options.pause_time);
-  if (!options.cameras.empty()) {
-    for (viewer::CameraPane& pane : window.panes) {
-      pane.enabled.store(std::find(options.cameras.begin(), options.cameras.end(),
-                                   pane.index + 1) != options.cameras.end());
-    }
-  }
+  prepareRecWindow(options, window, control, boxes);
   viewer::attachDecoding(window, decoding);
   std::atomic<int> key_requests{0};
   decoding.key.request_key = [&](std::string* typed) {

@@ -39,21 +39,6 @@ const char* linkText(int kind, int code) {
   }
 }
 
-// Prepares the window and the control's properties from the options.
-void prepare(const RecOptions& options, viewer::ViewerWindow& window,
-             viewer::ControlConnection& control, platform::MessageBoxes& boxes) {
-  window.boxes = &boxes;
-  control.svr_id = options.server_id;
-  viewer::applyConnectionSettings(window, control);
-  (void)viewer::changePauseTime(window, control, options.pause_time);
-  if (!options.cameras.empty()) {
-    for (viewer::CameraPane& pane : window.panes) {
-      pane.enabled.store(std::find(options.cameras.begin(), options.cameras.end(),
-                                   pane.index + 1) != options.cameras.end());
-    }
-  }
-}
-
 // What the recorder's threads share with the main thread.
 struct RawRecorder {
   std::filesystem::path folder;
@@ -95,11 +80,25 @@ struct RawRecorder {
 
 }  // namespace
 
+void prepareRecWindow(const RecOptions& options, viewer::ViewerWindow& window,
+                      viewer::ControlConnection& control, platform::MessageBoxes& boxes) {
+  window.boxes = &boxes;
+  control.svr_id = options.server_id;
+  viewer::applyConnectionSettings(window, control);
+  (void)viewer::changePauseTime(window, control, options.pause_time);
+  if (!options.cameras.empty()) {
+    for (viewer::CameraPane& pane : window.panes) {
+      pane.enabled.store(std::find(options.cameras.begin(), options.cameras.end(),
+                                   pane.index + 1) != options.cameras.end());
+    }
+  }
+}
+
 int runRecInfo(const RecOptions& options) {
   platform::RecordingMessageBoxes boxes(true);
   viewer::ViewerWindow window;
   viewer::ControlConnection control;
-  prepare(options, window, control, boxes);
+  prepareRecWindow(options, window, control, boxes);
   if (viewer::setIpAddress(window, control, options.url, false) != 1) return 1;
   const viewer::ServerInfo& info = window.info;
   std::printf("server: %s:%d module %d\n", control.ip_addr.c_str(), control.http_port,
@@ -133,7 +132,7 @@ int runRecRaw(const RecOptions& options) {
   platform::RecordingMessageBoxes boxes(true);
   viewer::ViewerWindow window;
   viewer::ControlConnection control;
-  prepare(options, window, control, boxes);
+  prepareRecWindow(options, window, control, boxes);
 
   RawRecorder recorder;
   recorder.folder = options.raw_dir;

@@ -123,6 +123,17 @@ TEST(HttpTextSearch, ParsesDecimalAndHexadecimalNumbers) {
   EXPECT_EQ(parseNumber(std::string_view("123", 2)), 12);  // never past the view
 }
 
+TEST(HttpTextSearch, HexFieldsTakeAtMostTheirWidth) {
+  EXPECT_EQ(parseHexField("0x1a2B\r\n", 4), 0x1A2Bu);
+  EXPECT_EQ(parseHexField("0x12345", 4), 0x1234u);
+  EXPECT_EQ(parseHexField("0x0000100f", 8), 0x100Fu);
+  EXPECT_EQ(parseHexField("0xFz", 8), 0xFu);
+  EXPECT_EQ(parseHexField("0X12", 4), std::nullopt);  // "%x" fields are written with a lower x
+  EXPECT_EQ(parseHexField("0x", 4), std::nullopt);
+  EXPECT_EQ(parseHexField("0xg1", 4), std::nullopt);
+  EXPECT_EQ(parseHexField(std::string_view("0x123", 3), 8), 0x1u);  // never past the view
+}
+
 constexpr const char* kSettings =
     R"([HKEY_CURRENT_USER\Software\Microsoft\Windows\CurrentVersion\Internet Settings]
 ProxyEnable=dword:%s
