@@ -1,18 +1,9 @@
 #include "sim/header_params.h"
 
+#include "formats/header_template.h"
+
 namespace kv4r::sim {
 namespace {
-
-// ITU-T T.81 Annex K, tables K.1 and K.2, natural order.
-constexpr std::array<int, 64> kLuminanceK1 = {
-    16, 11, 10, 16, 24,  40,  51,  61,  12, 12, 14, 19, 26,  58,  60,  55,
-    14, 13, 16, 24, 40,  57,  69,  56,  14, 17, 22, 29, 51,  87,  80,  62,
-    18, 22, 37, 56, 68,  109, 103, 77,  24, 35, 55, 64, 81,  104, 113, 92,
-    49, 64, 78, 87, 103, 121, 120, 101, 72, 92, 95, 98, 112, 100, 103, 99};
-constexpr std::array<int, 64> kChrominanceK2 = {
-    17, 18, 24, 47, 99, 99, 99, 99, 18, 21, 26, 66, 99, 99, 99, 99, 24, 26, 56, 99, 99, 99,
-    99, 99, 47, 66, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99,
-    99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99};
 
 constexpr int kStandardWidths[] = {176, 352, 352, 704, 704};
 constexpr int kStandardHeights[2][5] = {{112, 112, 240, 240, 480}, {144, 144, 288, 288, 576}};
@@ -26,20 +17,11 @@ const std::array<int, 64> kZigZagToNatural = {
     41, 34, 27, 20, 13, 6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23,
     30, 37, 44, 51, 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
 
-std::array<int, 64> quality75Table(int table) {
-  const std::array<int, 64>& k = table == 0 ? kLuminanceK1 : kChrominanceK2;
-  std::array<int, 64> out{};
-  for (int i = 0; i < 64; ++i) out[i] = (k[i] + 1) / 2;
-  return out;
-}
-
 std::array<std::uint8_t, 64> rebuiltQuantTable(int table, bool linux_variant, int factor) {
-  const std::array<int, 64> q75 = quality75Table(table);
+  // The receiver's own quality-75 tables, so both sides can never disagree.
+  const std::array<std::uint8_t, 64>& q75 = formats::quality75ZigZag(table);
   std::array<std::uint8_t, 64> out{};
-  for (int k = 0; k < 64; ++k) {
-    const int value = q75[kZigZagToNatural[k]] * factor;
-    out[k] = static_cast<std::uint8_t>(value & 0xFF);
-  }
+  for (int k = 0; k < 64; ++k) out[k] = static_cast<std::uint8_t>((q75[k] * factor) & 0xFF);
   if (linux_variant) out[0] = 8;
   return out;
 }

@@ -31,9 +31,6 @@ namespace kv4r::sim {
 // coefficient in file order.
 extern const std::array<int, 64> kZigZagToNatural;
 
-// The quality-75 table `table` (0 luminance, 1 chrominance) in natural order.
-[[nodiscard]] std::array<int, 64> quality75Table(int table);
-
 // The table `table` as the receiver's rebuild writes it into the header, in file (zig-zag) order.
 [[nodiscard]] std::array<std::uint8_t, 64> rebuiltQuantTable(int table, bool linux_variant,
                                                              int factor);
