@@ -2,7 +2,10 @@
 
 #include <benchmark/benchmark.h>
 
+#include <pthread.h>
+
 #include <cstdio>
+#include <ctime>
 #include <map>
 #include <optional>
 #include <vector>
@@ -79,13 +82,33 @@ void declareCounterRatio(std::string figure, std::string counter, std::string su
 }
 
 void declareLimit(std::string figure, std::string counter, std::string subject, double limit) {
-  figures().push_back(
-      {Kind::Limit, std::move(figure), std::move(counter), std::move(subject), "", Goal::AtMost, limit});
+  figures().push_back({Kind::Limit, std::move(figure), std::move(counter), std::move(subject), "",
+                       Goal::AtMost, limit});
 }
 
 void declareReport(std::string figure, std::string counter, std::string subject) {
-  figures().push_back(
-      {Kind::Report, std::move(figure), std::move(counter), std::move(subject), "", Goal::AtMost, 0});
+  figures().push_back({Kind::Report, std::move(figure), std::move(counter), std::move(subject), "",
+                       Goal::AtMost, 0});
+}
+
+namespace {
+std::int64_t nanoseconds(const timespec& ts) {
+  return static_cast<std::int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+}  // namespace
+
+std::int64_t threadCpuNs(std::thread& thread) {
+  clockid_t clock{};
+  timespec ts{};
+  if (pthread_getcpuclockid(thread.native_handle(), &clock) != 0) return 0;
+  if (clock_gettime(clock, &ts) != 0) return 0;
+  return nanoseconds(ts);
+}
+
+std::int64_t ownCpuNs() {
+  timespec ts{};
+  if (clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts) != 0) return 0;
+  return nanoseconds(ts);
 }
 
 int runBenchmarks(int argc, char** argv) {
@@ -114,7 +137,8 @@ int runBenchmarks(int argc, char** argv) {
         std::printf("ratio %s: %.3f (%s %s = %.4g against limit %.4g)", f.name.c_str(),
                     *subject / f.goal_value, f.subject.c_str(), f.counter.c_str(), *subject,
                     f.goal_value);
-        printGoal({f.kind, f.name, f.counter, f.subject, "", Goal::AtMost, 1.0}, *subject / f.goal_value);
+        printGoal({f.kind, f.name, f.counter, f.subject, "", Goal::AtMost, 1.0},
+                  *subject / f.goal_value);
         break;
       case Kind::Report:
         std::printf("figure %s: %.4g (%s %s)\n", f.name.c_str(), *subject, f.subject.c_str(),

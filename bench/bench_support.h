@@ -1,12 +1,14 @@
-// Runs the Google Benchmark cases of one program and prints the figures the project tracks, each as a
-// ratio against a baseline measured in the same run (or against a fixed limit).
+// Runs the Google Benchmark cases of one program and prints the figures the project tracks, each as
+// a ratio against a baseline measured in the same run (or against a fixed limit).
 //
-// A figure names a subject and a baseline benchmark (full names as Google Benchmark prints them) and
-// what to compare: the real time per iteration, or a user counter of each. Lines look like
+// A figure names a subject and a baseline benchmark (full names as Google Benchmark prints them)
+// and what to compare: the real time per iteration, or a user counter of each. Lines look like
 //   ratio pool_roundtrip: 0.62 (BM_Pool / BM_MutexDeque, time) goal <= 1.00 ok
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <thread>
 
 namespace kv4r::bench {
 
@@ -26,6 +28,11 @@ void declareLimit(std::string figure, std::string counter, std::string subject, 
 // Plain report of a counter without a goal (latencies, for example).
 void declareReport(std::string figure, std::string counter, std::string subject);
 
+// CPU time used so far by another thread of this process, or by the calling thread, in ns
+// (0 when the clock cannot be read).
+[[nodiscard]] std::int64_t threadCpuNs(std::thread& thread);
+[[nodiscard]] std::int64_t ownCpuNs();
+
 // Initialises Google Benchmark with the arguments, runs the selected cases and prints every
 // declared figure whose benchmarks ran. Returns the process exit status.
 int runBenchmarks(int argc, char** argv);
@@ -33,8 +40,8 @@ int runBenchmarks(int argc, char** argv);
 }  // namespace kv4r::bench
 
 // A main() for a benchmark program: `declare` is a function that declares the program's figures.
-#define KV4R_BENCH_MAIN(declare)                              \
-  int main(int argc, char** argv) {                           \
-    declare();                                                \
-    return ::kv4r::bench::runBenchmarks(argc, argv);          \
+#define KV4R_BENCH_MAIN(declare)                     \
+  int main(int argc, char** argv) {                  \
+    declare();                                       \
+    return ::kv4r::bench::runBenchmarks(argc, argv); \
   }

@@ -50,7 +50,7 @@ struct RecordSpec {
   bool allow_other_tables = false;
 };
 
-// Sets the spec's time stamp fields from a stamp in seconds since 1970 (taken as UTC) and
+// Sets the record spec's time stamp fields from a stamp in seconds since 1970 (taken as UTC) and
 // hundredths.
 void setRecordStamp(RecordSpec* spec, std::int64_t time_seconds, int hundredths);
 

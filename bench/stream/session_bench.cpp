@@ -56,20 +56,6 @@ double seconds(std::chrono::steady_clock::duration d) {
   return std::chrono::duration<double>(d).count();
 }
 
-std::int64_t threadCpuNs(std::thread& thread) {
-  clockid_t clock{};
-  if (pthread_getcpuclockid(thread.native_handle(), &clock) != 0) return 0;
-  timespec ts{};
-  clock_gettime(clock, &ts);
-  return static_cast<std::int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
-}
-
-std::int64_t ownCpuNs() {
-  timespec ts{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-  return static_cast<std::int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
-}
-
 // The plain reader: opens the stream and reads whole parts with exact-length receives.
 struct PlainReader {
   int fd = -1;
@@ -183,13 +169,13 @@ void BM_SessionDelivery(benchmark::State& state) {
   owner.waitFor(5);  // connected and streaming
   owner.measuring.store(true);
   const std::int64_t first = owner.frames.load();
-  const std::int64_t stream_before = threadCpuNs(session->stream_thread);
-  const std::int64_t dispatch_before = threadCpuNs(session->dispatch_thread);
+  const std::int64_t stream_before = bench::threadCpuNs(session->stream_thread);
+  const std::int64_t dispatch_before = bench::threadCpuNs(session->dispatch_thread);
   const auto start = std::chrono::steady_clock::now();
   for (auto _ : state) owner.waitFor(owner.frames.load() + kFramesPerIteration);
   const auto elapsed = std::chrono::steady_clock::now() - start;
-  const std::int64_t stream_cpu = threadCpuNs(session->stream_thread) - stream_before;
-  const std::int64_t dispatch_cpu = threadCpuNs(session->dispatch_thread) - dispatch_before;
+  const std::int64_t stream_cpu = bench::threadCpuNs(session->stream_thread) - stream_before;
+  const std::int64_t dispatch_cpu = bench::threadCpuNs(session->dispatch_thread) - dispatch_before;
   const std::int64_t cpu = stream_cpu + dispatch_cpu;
   const auto frames = static_cast<double>(owner.frames.load() - first);
   owner.measuring.store(false);
@@ -220,7 +206,7 @@ void BM_DecodeFrame(benchmark::State& state) {
   tjhandle decoder = tjInitDecompress();
   std::vector<unsigned char> pixels(704 * 480 * 3);
   std::int64_t frames = 0;
-  const std::int64_t cpu_before = ownCpuNs();
+  const std::int64_t cpu_before = bench::ownCpuNs();
   for (auto _ : state) {
     const int result = tjDecompress2(decoder, reinterpret_cast<const unsigned char*>(frame.data()),
                                      static_cast<unsigned long>(frame.size()), pixels.data(), 704,
@@ -229,7 +215,7 @@ void BM_DecodeFrame(benchmark::State& state) {
     ++frames;
   }
   state.counters["cpu_ns_per_frame"] =
-      static_cast<double>(ownCpuNs() - cpu_before) / static_cast<double>(frames);
+      static_cast<double>(bench::ownCpuNs() - cpu_before) / static_cast<double>(frames);
   tjDestroy(decoder);
 }
 BENCHMARK(BM_DecodeFrame)->UseRealTime()->Unit(benchmark::kMillisecond);

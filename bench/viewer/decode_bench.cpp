@@ -58,20 +58,6 @@ std::string serverUrl(const sim::SimulatorPtr& server) {
   return "127.0.0.1:" + std::to_string(sim::simPort(server.get()));
 }
 
-std::int64_t threadCpuNs(std::thread& thread) {
-  clockid_t clock{};
-  if (pthread_getcpuclockid(thread.native_handle(), &clock) != 0) return 0;
-  timespec ts{};
-  clock_gettime(clock, &ts);
-  return static_cast<std::int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
-}
-
-std::int64_t ownCpuNs() {
-  timespec ts{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-  return static_cast<std::int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
-}
-
 // Records as the session delivers them, 8 per camera.
 std::vector<std::vector<std::uint8_t>> captureFrames() {
   auto server = startServer(0);
@@ -112,7 +98,7 @@ void BM_PlainDecode(benchmark::State& state) {
   std::vector<unsigned char> pixels(704 * 480 * 3);
   std::int64_t decoded = 0;
   std::size_t next = 0;
-  const std::int64_t cpu_before = ownCpuNs();
+  const std::int64_t cpu_before = bench::ownCpuNs();
   for (auto _ : state) {
     for (int i = 0; i < kFramesPerIteration; ++i) {
       const std::vector<std::uint8_t>& f = frames[next++ % frames.size()];
@@ -122,7 +108,7 @@ void BM_PlainDecode(benchmark::State& state) {
       ++decoded;
     }
   }
-  const double cpu_s = static_cast<double>(ownCpuNs() - cpu_before) / 1e9;
+  const double cpu_s = static_cast<double>(bench::ownCpuNs() - cpu_before) / 1e9;
   state.counters["frames_per_cpu_s"] = static_cast<double>(decoded) / cpu_s;
   tjDestroy(decoder);
 }
@@ -151,11 +137,11 @@ void BM_LiveDecode(benchmark::State& state) {
   waitFor(8);
   stream::RSP* session = window.session;
   const long long first = decoding.decoded.load();
-  const std::int64_t stream_before = threadCpuNs(session->stream_thread);
-  const std::int64_t dispatch_before = threadCpuNs(session->dispatch_thread);
+  const std::int64_t stream_before = bench::threadCpuNs(session->stream_thread);
+  const std::int64_t dispatch_before = bench::threadCpuNs(session->dispatch_thread);
   for (auto _ : state) waitFor(decoding.decoded.load() + kFramesPerIteration);
-  const std::int64_t stream_cpu = threadCpuNs(session->stream_thread) - stream_before;
-  const std::int64_t dispatch_cpu = threadCpuNs(session->dispatch_thread) - dispatch_before;
+  const std::int64_t stream_cpu = bench::threadCpuNs(session->stream_thread) - stream_before;
+  const std::int64_t dispatch_cpu = bench::threadCpuNs(session->dispatch_thread) - dispatch_before;
   const std::int64_t cpu = stream_cpu + dispatch_cpu;
   const long long frames = decoding.decoded.load() - first;
   stopConnection(window);

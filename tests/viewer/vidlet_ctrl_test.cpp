@@ -1,4 +1,5 @@
 #include "viewer/vidlet_ctrl.h"
+#include "tests/support/qt_test_app.h"
 
 #include <gtest/gtest.h>
 
@@ -30,23 +31,9 @@ namespace {
 using platform::Variant;
 
 QApplication& app() {
-  static int argc = 1;
-  static char name[] = "vidlet_tests";
-  static char* argv[] = {name, nullptr};
-  static QApplication* instance = new QApplication(argc, argv);
-  return *instance;
+  return kv4r::testing::qtTestApp();
 }
-
-// Runs the window thread's queued calls until `done` holds (bounded so that a fault fails).
-template <typename Pred>
-bool pumpUntil(Pred done) {
-  const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > limit) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-  }
-  return true;
-}
+using kv4r::testing::pumpUntil;
 
 class Control : public ::testing::Test {
  protected:

@@ -8,6 +8,7 @@
 
 #include "platform/message_boxes.h"
 #include "sim/simulator.h"
+#include "tests/support/qt_test_app.h"
 #include "tests/support/test_env.h"
 #include "viewer/vidlet_ctrl.h"
 
@@ -18,22 +19,9 @@ namespace fs = std::filesystem;
 using platform::Variant;
 
 QApplication& app() {
-  static int argc = 1;
-  static char name[] = "vidlet_decode_tests";
-  static char* argv[] = {name, nullptr};
-  static QApplication* instance = new QApplication(argc, argv);
-  return *instance;
+  return kv4r::testing::qtTestApp();
 }
-
-template <typename Pred>
-bool pumpUntil(Pred done) {
-  const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > limit) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-  }
-  return true;
-}
+using kv4r::testing::pumpUntil;
 
 TEST(ControlMethods, SnapshotsAndRecordingOfProtectedFramesOverALiveStream) {
   app();
