@@ -1,5 +1,6 @@
-# kv4r_rec: the headless live view (server information, raw frame records).
+# kv4r_rec: the headless live view (server information, raw frame records; recordings and
+# snapshots through the live-view control, hence Qt).
 kv4r_program(kv4r_rec
   SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/kv4r_rec_main.cpp ${CMAKE_CURRENT_SOURCE_DIR}/kv4r_rec_run.cpp
           ${CMAKE_CURRENT_SOURCE_DIR}/kv4r_rec_record.cpp
-  DEPS viewer stream platform CLI11::CLI11)
+  DEPS vidlet viewer stream platform CLI11::CLI11)

@@ -1,4 +1,5 @@
-// kv4r_rec: the headless live view (server information and raw frame records).
+// kv4r_rec: the headless live view (server information, raw frame records, and recordings and
+// snapshots through the live-view control).
 #include <CLI/CLI.hpp>
 
 #include <string>
@@ -6,6 +7,14 @@
 #include "platform/trace.h"
 #include "tools/kv4r_rec.h"
 #include "tools/kv4r_rec_record.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+// The system's font configuration keeps a cache block for the life of the process once Qt has
+// loaded fonts; that is not ours to free.
+extern "C" const char* __lsan_default_suppressions() {
+  return "leak:libfontconfig.so\n";
+}
+#endif
 
 int main(int argc, char** argv) {
   CLI::App app{

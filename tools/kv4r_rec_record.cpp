@@ -2,22 +2,38 @@
 
 #include <CLI/CLI.hpp>
 
+#include <QApplication>
+#include <QTimer>
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
-#include <thread>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <tuple>
 #include <vector>
 
+#include "formats/clip_writer.h"
+#include "platform/control_registry.h"
 #include "platform/message_boxes.h"
-#include "stream/rsp.h"
-#include "viewer/decode_codes.h"
 #include "viewer/live_decoding.h"
-#include "viewer/snapshot_methods.h"
+#include "viewer/vidlet_ctrl.h"
+#include "viewer/vidlet_properties.h"
 
 namespace kv4r::tools {
 namespace {
+
+using platform::DispatchResult;
+using platform::Variant;
+
+inline constexpr int kTick_ms = 20;
+// SaveJpg waits for the camera's next frame; a camera whose pictures flow gives one well within
+// this many calls.
+inline constexpr int kJpegAttempts = 3;
+inline constexpr const char* kLoginRefusedText = "Login id & password is incorrect.";
 
 volatile std::sig_atomic_t stop_requested = 0;
 
@@ -25,21 +41,112 @@ void onStopSignal(int) {
   stop_requested = 1;
 }
 
-// The cameras to record: those asked for (all when none) that the server has.
-std::vector<int> wantedCameras(const RecOptions& options, const viewer::ViewerWindow& window) {
-  std::vector<int> cameras;
-  for (int camera = 1; camera <= std::min(window.info.camera_count, viewer::kPaneCount); ++camera) {
-    if (window.panes[camera - 1].enabled.load()) cameras.push_back(camera);
-  }
-  (void)options;
-  return cameras;
-}
+// One recording the host started: the path it gave and the names the control finishes it under.
+struct Recording {
+  std::string given;
+  std::string final_path;
+  std::string extension;  // ".vrx" or ".avi"
+};
 
-struct Snapshot {
+// What the host keeps per wanted camera (window thread).
+struct CameraWork {
   int camera = 0;
+  bool flowing = false;  // a picture came
   bool jpg_done = false;
   bool bmp_done = false;
+  int jpg_attempts = 0;
+  std::vector<Recording> recordings;
 };
+
+// Frames handed to the control, counted per pane on the delivering threads.
+struct FrameCounts {
+  std::array<std::atomic<long long>, viewer::kPaneCount> pane{};
+  std::atomic<long long> total{0};
+};
+
+// The control as a host holds it: everything by DISPID through its dispatch interface.
+class Host {
+ public:
+  explicit Host(platform::Dispatch& control) : control_(control) {}
+
+  int id(const char* name) const { return control_.getIdsOfNames(name); }
+
+  bool put(const char* name, const Variant& value) {
+    const int dispid = id(name);
+    const DispatchResult r = control_.putProperty(dispid, value);
+    if (!r.ok()) std::fprintf(stderr, "kv4r_rec: %s: %s\n", name, r.message.c_str());
+    return r.ok();
+  }
+
+  std::string text(const char* name) {
+    const DispatchResult r = control_.getProperty(id(name));
+    Variant out;
+    if (!r.ok() || platform::convertVariant(r.value, platform::VarType::String, out) != 0)
+      return {};
+    return out.stringValue();
+  }
+
+  DispatchResult call(const char* name, std::vector<Variant>& args) {
+    return control_.invoke(id(name), args);
+  }
+
+  // RecMovieVrx / RecMovieAvi: 1 started, 0 not started or a stop, -1 the file cannot be made.
+  int record(const char* method, int camera, const std::string& path) {
+    std::vector<Variant> args = {Variant::fromI2(static_cast<std::int16_t>(camera)),
+                                 Variant::fromString(path)};
+    const DispatchResult r = call(method, args);
+    if (!r.ok()) {
+      std::fprintf(stderr, "kv4r_rec: %s: %s\n", method, r.message.c_str());
+      return -1;
+    }
+    return r.value.i4Value();
+  }
+
+  // Whether the camera has a picture: the length GetBmp reports.
+  bool hasPicture(int camera) {
+    std::vector<Variant> args = {Variant(), Variant(),
+                                 Variant::fromI2(static_cast<std::int16_t>(camera))};
+    const DispatchResult r = call("GetBmp", args);
+    return r.ok() && args[1].i4Value() > 0;
+  }
+
+  // SaveJpg / SaveBmp: 1 written, 0 nothing to save yet, -1 the file failed (message printed).
+  int save(const char* method, int camera, const std::string& path) {
+    std::vector<Variant> args = {Variant::fromI2(static_cast<std::int16_t>(camera)),
+                                 Variant::fromString(path)};
+    const DispatchResult r = call(method, args);
+    if (!r.ok()) {
+      std::fprintf(stderr, "kv4r_rec: cannot write %s (%s)\n", path.c_str(), r.message.c_str());
+      return -1;
+    }
+    return r.value.boolValue() ? 1 : 0;
+  }
+
+ private:
+  platform::Dispatch& control_;
+};
+
+bool shown(const platform::RecordingMessageBoxes& boxes, const std::string& text) {
+  const std::vector<std::string> texts = boxes.texts();
+  return std::find(texts.begin(), texts.end(), text) != texts.end();
+}
+
+bool exists(const std::string& path) {
+  std::error_code error;
+  return std::filesystem::exists(path, error);
+}
+
+// Whether the recording ended under its final name: the file is there and no working file of it
+// is left (a taken name leaves the data in the working file).
+bool finishedCleanly(const Recording& r) {
+  const std::string temp = viewer::recordingTempPath(r.given);
+  return exists(r.final_path) && !exists(temp) && !exists(r.final_path + ".tmp");
+}
+
+// Offscreen platform unless the user chose one, so that no display is needed.
+void useOffscreenPlatform() {
+  if (std::getenv("QT_QPA_PLATFORM") == nullptr) setenv("QT_QPA_PLATFORM", "offscreen", 0);
+}
 
 }  // namespace
 
@@ -73,121 +180,183 @@ std::string cameraPath(const std::string& pattern, int camera) {
 }
 
 int runRecRecord(const RecOptions& options, const RecordingOptions& recording) {
+  useOffscreenPlatform();
+  static int argc = 1;
+  static char name[] = "kv4r_rec";
+  static char* argv[] = {name, nullptr};
+  QApplication app(argc, argv);
+
+  // Declared before the control, which uses them until it is gone.
   platform::RecordingMessageBoxes boxes(true);
-  viewer::ViewerWindow window;
-  viewer::ControlConnection control;
-  viewer::LiveDecoding decoding;
-  prepareRecWindow(options, window, control, boxes);
-  viewer::attachDecoding(window, decoding);
-  std::atomic<int> key_requests{0};
-  decoding.key.request_key = [&](std::string* typed) {
-    key_requests.fetch_add(1);
-    if (!recording.key_given) return false;
-    *typed = recording.key;
-    return true;
-  };
-  std::atomic<bool> login_refused{false};
-  window.post_login_refused = [&login_refused] { login_refused.store(true); };
-  window.on_link_event = [](int kind, int code) {
-    if (kind == stream::kLinkFailure) std::fprintf(stderr, "kv4r_rec: link failure %d\n", code);
-  };
+  FrameCounts counts;
+  int key_requests = 0;
+
+  platform::ControlRegistry& registry = platform::ControlRegistry::instance();
+  if (viewer::registerVidletControl(registry) != platform::kRegistryOk) {
+    std::fprintf(stderr, "kv4r_rec: cannot register the live-view control\n");
+    return 1;
+  }
+  std::unique_ptr<platform::Dispatch> control;
+  const int created = registry.create(viewer::kVidletClassId, control);
+  auto* widget = dynamic_cast<viewer::CVidletCtrl*>(control.get());
+  if (created != platform::kRegistryOk || widget == nullptr) {
+    std::fprintf(stderr, "kv4r_rec: cannot create the live-view control (%s)\n",
+                 platform::registryCodeName(created));
+    return 1;
+  }
+  widget->setMessageBoxes(&boxes);
+  widget->setKeyPrompt([&recording, &key_requests] {
+    ++key_requests;
+    return recording.key_given ? recording.key : std::string();
+  });
+
+  Host host(*control);
+  std::vector<CameraWork> work;
+  bool ok = host.put("iSvrID", Variant::fromI4(options.server_id)) &&
+            host.put("iPauseTime", Variant::fromI4(options.pause_time));
+  for (int camera = 1; camera <= viewer::kPaneCount; ++camera) {
+    const bool wanted =
+        options.cameras.empty() ||
+        std::find(options.cameras.begin(), options.cameras.end(), camera) != options.cameras.end();
+    const std::string enable = "bEnableCam" + std::to_string(camera);
+    ok = ok && host.put(enable.c_str(), Variant::fromBool(wanted));
+    if (!wanted) continue;
+    CameraWork w;
+    w.camera = camera;
+    w.jpg_done = recording.jpg.empty();
+    w.bmp_done = recording.bmp.empty();
+    work.push_back(std::move(w));
+  }
+  // The window exists before the address: the address property then runs the connect sequence,
+  // which takes every form of address (credentials and port included).
+  if (!ok || !widget->createControlWindow()) {
+    std::fprintf(stderr, "kv4r_rec: cannot set up the live-view control\n");
+    return 1;
+  }
+  // --frames needs the frame count, which the dispatch interface does not show: each pane's frame
+  // hook is wrapped before the stream starts, counting the frames handed to the control.
+  for (viewer::CameraPane& pane : widget->viewer().panes) {
+    viewer::FrameHook inner = pane.on_frame;
+    pane.on_frame = [inner, &counts](viewer::CameraPane& p, void* buffer, int length) {
+      counts.pane[p.index].fetch_add(1);
+      counts.total.fetch_add(1);
+      if (inner) inner(p, buffer, length);
+    };
+  }
 
   std::signal(SIGINT, onStopSignal);
   std::signal(SIGTERM, onStopSignal);
-  if (viewer::setIpAddress(window, control, options.url) != 1) {
-    viewer::stopConnection(window);
+  ok = host.put("strIpAddr", Variant::fromString(options.url));
+  if (!ok || host.text("strIpAddr").empty() || !boxes.texts().empty()) {
+    // The connect sequence said why on stderr.
+    (void)host.put("strIpAddr", Variant::fromString(""));
     return 1;
   }
 
   bool failed = false;
-  const std::vector<int> cameras = wantedCameras(options, window);
   std::vector<std::string> made;
-  for (int camera : cameras) {
-    if (!recording.vrx.empty()) {
-      const std::string path = cameraPath(recording.vrx, camera);
-      if (viewer::recordClip(window, decoding, camera, path) != 1) {
-        std::fprintf(stderr, "kv4r_rec: cannot record camera %d to %s\n", camera, path.c_str());
-        failed = true;
-      }
-    }
-    if (!recording.avi.empty()) {
-      const std::string path = cameraPath(recording.avi, camera);
-      if (viewer::recordAvi(window, decoding, camera, path) != 1) {
-        std::fprintf(stderr, "kv4r_rec: cannot record camera %d to %s\n", camera, path.c_str());
-        failed = true;
-      }
-    }
-  }
-  std::vector<Snapshot> snapshots;
-  for (int camera : cameras) {
-    snapshots.push_back({camera, recording.jpg.empty(), recording.bmp.empty()});
-  }
-
   const auto start = std::chrono::steady_clock::now();
   auto next_progress = start + std::chrono::seconds(1);
-  while (!failed) {
-    if (login_refused.load() || window.key_refused.load() || stop_requested != 0) break;
-    if (options.frames > 0 && decoding.decoded.load() >= options.frames) break;
+  bool login_refused = false;
+  bool key_refused = false;
+
+  // One step of the host's work on the window thread; quits the event loop when the run ends.
+  auto step = [&] {
+    login_refused = shown(boxes, kLoginRefusedText);
+    key_refused = shown(boxes, viewer::kWrongKeyText);
     const auto now = std::chrono::steady_clock::now();
-    if (options.seconds > 0 && now - start >= std::chrono::duration<double>(options.seconds)) break;
-    for (Snapshot& s : snapshots) {
-      if (decoding.panes[s.camera - 1].frames_decoded.load() == 0) continue;
-      if (!s.bmp_done) {
-        const std::string path = cameraPath(recording.bmp, s.camera);
-        const int rc = viewer::saveBitmap(window, decoding, s.camera, path);
-        if (rc == 1) made.push_back(path);
-        if (rc < 0) {
-          std::fprintf(stderr, "kv4r_rec: cannot write %s (%s)\n", path.c_str(),
-                       viewer::decodeCodeName(rc));
-          failed = true;
+    const bool ended =
+        failed || login_refused || key_refused || stop_requested != 0 ||
+        (options.frames > 0 && counts.total.load() >= options.frames) ||
+        (options.seconds > 0 && now - start >= std::chrono::duration<double>(options.seconds));
+    if (ended) {
+      QCoreApplication::quit();
+      return;
+    }
+    for (CameraWork& w : work) {
+      if (!w.flowing) {
+        if (!host.hasPicture(w.camera)) continue;
+        w.flowing = true;
+        // Recordings start with the first picture, so that the AVI takes the picture's size.
+        for (const auto& [method, pattern, extension] :
+             {std::tuple{"RecMovieVrx", recording.vrx, ".vrx"},
+              std::tuple{"RecMovieAvi", recording.avi, ".avi"}}) {
+          if (pattern.empty()) continue;
+          const std::string path = cameraPath(pattern, w.camera);
+          if (host.record(method, w.camera, path) != 1) {
+            std::fprintf(stderr, "kv4r_rec: cannot record camera %d to %s\n", w.camera,
+                         path.c_str());
+            failed = true;
+            continue;
+          }
+          w.recordings.push_back({path, formats::replaceExtension(path, extension), extension});
         }
-        s.bmp_done = rc != 0;
       }
-      if (!s.jpg_done) {
-        const std::string path = cameraPath(recording.jpg, s.camera);
-        const int rc = viewer::saveJpeg(window, decoding, s.camera, path);
+      if (!w.bmp_done) {
+        const std::string path = cameraPath(recording.bmp, w.camera);
+        const int rc = host.save("SaveBmp", w.camera, path);
         if (rc == 1) made.push_back(path);
-        if (rc < 0) {
-          std::fprintf(stderr, "kv4r_rec: cannot write %s (%s)\n", path.c_str(),
-                       viewer::decodeCodeName(rc));
-          failed = true;
-        }
-        s.jpg_done = rc != 0;
+        failed = failed || rc < 0;
+        w.bmp_done = rc != 0;
+      }
+      if (!w.jpg_done && w.jpg_attempts < kJpegAttempts) {
+        const std::string path = cameraPath(recording.jpg, w.camera);
+        ++w.jpg_attempts;
+        const int rc = host.save("SaveJpg", w.camera, path);
+        if (rc == 1) made.push_back(path);
+        failed = failed || rc < 0;
+        w.jpg_done = rc != 0;
       }
     }
     if (now >= next_progress) {
-      std::fprintf(stderr, "kv4r_rec: %lld frames decoded\n", decoding.decoded.load());
+      std::fprintf(stderr, "kv4r_rec: %lld frames\n", counts.total.load());
       next_progress = now + std::chrono::seconds(1);
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
+  };
+  QTimer tick;
+  QObject::connect(&tick, &QTimer::timeout, step);
+  tick.start(kTick_ms);
+  QApplication::exec();
+  tick.stop();
 
-  const bool refused = login_refused.load();
-  if (refused) {
-    viewer::handleLoginRefused(window, control);
-  } else {
-    viewer::stopConnection(window);
+  // Stop requests first, then the end of the session, which finishes every recording.
+  for (const CameraWork& w : work) {
+    for (const Recording& r : w.recordings) {
+      (void)host.record(r.extension == ".vrx" ? "RecMovieVrx" : "RecMovieAvi", w.camera, "");
+    }
   }
-  // The stream has ended: every recording is closed, finished and renamed now.
-  (void)viewer::finishAllRecordings(decoding);
+  if (!login_refused) (void)host.put("strIpAddr", Variant::fromString(""));
+  control.reset();
+  (void)viewer::unregisterVidletControl(registry);
 
-  for (int camera : cameras) {
-    std::printf("camera %d: %lld frames\n", camera,
-                decoding.panes[camera - 1].frames_decoded.load());
-    if (!recording.vrx.empty())
-      made.push_back(formats::replaceExtension(cameraPath(recording.vrx, camera), ".vrx"));
-    if (!recording.avi.empty())
-      made.push_back(formats::replaceExtension(cameraPath(recording.avi, camera), ".avi"));
-  }
-  for (const Snapshot& s : snapshots) {
-    if (!s.jpg_done || !s.bmp_done) {
-      std::fprintf(stderr, "kv4r_rec: no snapshot of camera %d\n", s.camera);
+  bool any_flowing = false;
+  for (const CameraWork& w : work) {
+    std::printf("camera %d: %lld frames\n", w.camera, counts.pane[w.camera - 1].load());
+    any_flowing = any_flowing || w.flowing;
+    for (const Recording& r : w.recordings) {
+      if (finishedCleanly(r)) {
+        made.push_back(r.final_path);
+      } else {
+        std::fprintf(stderr, "kv4r_rec: the recording of camera %d did not end as %s\n", w.camera,
+                     r.final_path.c_str());
+        failed = true;
+      }
+    }
+    const bool asked = !options.cameras.empty();
+    if (!w.flowing && asked) {
+      std::fprintf(stderr, "kv4r_rec: no pictures from camera %d\n", w.camera);
+      failed = true;
+    } else if (w.flowing && (!w.jpg_done || !w.bmp_done)) {
+      std::fprintf(stderr, "kv4r_rec: no snapshot of camera %d\n", w.camera);
       failed = true;
     }
   }
+  if (!any_flowing && !login_refused && !key_refused) {
+    std::fprintf(stderr, "kv4r_rec: no pictures came\n");
+    failed = true;
+  }
   for (const std::string& path : made) std::printf("file: %s\n", path.c_str());
-  if (window.key_refused.load()) failed = true;
-  return refused || failed ? 1 : 0;
+  return login_refused || key_refused || failed ? 1 : 0;
 }
 
 }  // namespace kv4r::tools

@@ -1,7 +1,10 @@
-// kv4r_rec's recording part: decodes the streamed cameras as the live view does and records them
-// to clips and AVI files, takes one JPEG and one bitmap snapshot per camera once pictures flow, and
-// answers the key request of protected frames. Main thread, except the frame and link callbacks,
-// which run on the stream session's threads.
+// kv4r_rec's recording part: hosts the live-view control without a display and drives it as a
+// page would, through its dispatch interface by DISPID: connection properties and the enabled
+// cameras, then the recording methods (one clip and/or AVI file per camera from its first picture
+// on) and the snapshot methods (one JPEG and one bitmap per camera once pictures flow). The host
+// answers the control's key request with --key and echoes its messages to stderr. Main thread (the
+// control's window thread), except the frame counter, which runs on the stream session's
+// delivering thread.
 #pragma once
 
 #include <string>
@@ -32,10 +35,14 @@ void addRecordingOptions(CLI::App& app, RecordingOptions& recording);
 // `pattern` with every "%c" replaced by `camera`.
 [[nodiscard]] std::string cameraPath(const std::string& pattern, int camera);
 
-// Streams until the frame count (decoded frames of all cameras), the time, Ctrl-C / SIGTERM, a
-// refused login or a refused key; records and snapshots as asked; finishes every recording; prints
-// the files made and the frames per camera. Exit status 0, or 1 when the connect sequence failed,
-// the login or the key was refused, a file could not be created or a snapshot was not taken.
+// Streams until the frame count (frames handed to the control, all cameras), the time, Ctrl-C /
+// SIGTERM, a refused login or a refused key, pumping the Qt event loop meanwhile; records and
+// snapshots as asked; stops and finishes every recording; prints the frames per camera and the
+// files made. Exit status 0, or 1 when the control could not be created, the connect sequence
+// failed, the login or the key was refused, a file could not be created, a recording did not end
+// under its final name, a snapshot of a camera with pictures was not taken, a camera named in
+// --cameras sent no picture or no camera sent one. Creates the QApplication itself (offscreen
+// platform when QT_QPA_PLATFORM is unset); call it at most once, from main.
 int runRecRecord(const RecOptions& options, const RecordingOptions& recording);
 
 }  // namespace kv4r::tools

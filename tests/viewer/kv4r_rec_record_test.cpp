@@ -1,10 +1,17 @@
 // kv4r_rec recording against the development server: clips that vrxtool accepts, AVI files that
 // ffprobe accepts with about seconds x fps frames, snapshots, no working file left; coded cameras
-// with the key given, a wrong key.
+// with the key given, a wrong key; the frame limit and Ctrl-C; failures that must not pass as
+// success (a taken file name, an unwritable snapshot, a server that refuses, a silent camera).
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
 
+#include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "sim/simulator.h"
@@ -19,9 +26,10 @@ using kv4r::testing::readFile;
 using kv4r::testing::runProgram;
 using kv4r::testing::TempDir;
 
-sim::SimulatorPtr startSim(const sim::Scenario& scenario) {
+sim::SimulatorPtr startSim(const sim::Scenario& scenario, std::vector<sim::SimUser> users = {}) {
   sim::SimOptions options;
   options.port = 0;
+  options.users = std::move(users);
   options.scenario = scenario;
   sim::SimulatorPtr simulator;
   std::string error;
@@ -131,6 +139,135 @@ TEST(Kv4rRecRecording, WrongKeyShowsTheMessageOnceAndFails) {
   const auto first = result.err.find(message);
   ASSERT_NE(first, std::string::npos) << result.err;
   EXPECT_EQ(result.err.find(message, first + 1), std::string::npos);
+  EXPECT_TRUE(noWorkingFiles(dir.path()));
+}
+
+TEST(Kv4rRecRecording, FrameLimitEndsTheRunWithFinishedClips) {
+  sim::Scenario scenario = sim::defaultScenario();
+  for (auto& camera : scenario.cameras) camera.fps = 25;
+  auto simulator = startSim(scenario);
+  TempDir dir;
+  const auto result = runProgram(
+      programPath("kv4r_rec"),
+      {url(simulator), "--cameras", "2", "--frames", "30", "--vrx", (dir / "f%c.vrx").string()});
+  ASSERT_EQ(result.exit_status, 0) << result.err;
+  EXPECT_NE(result.out.find("camera 2: "), std::string::npos) << result.out;
+  const auto verify = runProgram(programPath("vrxtool"), {"verify", (dir / "f2.vrx").string()});
+  EXPECT_EQ(verify.exit_status, 0) << verify.out << verify.err;
+  EXPECT_FALSE(fs::exists(dir / "f1.vrx"));
+  EXPECT_TRUE(noWorkingFiles(dir.path()));
+}
+
+TEST(Kv4rRecRecording, InterruptFinishesTheRecordingsAndSucceeds) {
+  sim::Scenario scenario = sim::defaultScenario();
+  for (auto& camera : scenario.cameras) camera.fps = 20;
+  auto simulator = startSim(scenario);
+  TempDir dir;
+  const std::string rec = programPath("kv4r_rec").string();
+  const std::string address = url(simulator);
+  const std::string vrx = (dir / "i%c.vrx").string();
+  const std::string avi = (dir / "i%c.avi").string();
+  const std::string out_path = (dir / "out.txt").string();
+  const std::string err_path = (dir / "err.txt").string();
+  std::vector<char*> argv = {const_cast<char*>(rec.c_str()),
+                             const_cast<char*>(address.c_str()),
+                             const_cast<char*>("--cameras"),
+                             const_cast<char*>("1"),
+                             const_cast<char*>("--vrx"),
+                             const_cast<char*>(vrx.c_str()),
+                             const_cast<char*>("--avi"),
+                             const_cast<char*>(avi.c_str()),
+                             nullptr};
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0644);
+  posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0644);
+  pid_t pid = 0;
+  ASSERT_EQ(posix_spawn(&pid, rec.c_str(), &actions, nullptr, argv.data(), environ), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  // Both working files grow; then Ctrl-C.
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  auto growing = [&] {
+    std::error_code error;
+    for (const char* name : {"i1.tmp", "i1.avi.tmp"}) {
+      if (fs::exists(dir / name, error) && fs::file_size(dir / name, error) > 20000) return true;
+    }
+    return false;
+  };
+  while (!growing() && std::chrono::steady_clock::now() < until) std::this_thread::yield();
+  kill(pid, SIGINT);
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << readFile(err_path);
+  const auto verify = runProgram(programPath("vrxtool"), {"verify", (dir / "i1.vrx").string()});
+  EXPECT_EQ(verify.exit_status, 0) << verify.out << verify.err;
+  EXPECT_GT(aviFrames(dir / "i1.avi"), 0);
+  EXPECT_TRUE(noWorkingFiles(dir.path()));
+  EXPECT_NE(readFile(out_path).find("file: " + (dir / "i1.avi").string()), std::string::npos);
+}
+
+TEST(Kv4rRecRecording, ATakenFileNameFailsAndKeepsBothFiles) {
+  sim::Scenario scenario = sim::defaultScenario();
+  for (auto& camera : scenario.cameras) camera.fps = 10;
+  auto simulator = startSim(scenario);
+  TempDir dir;
+  {
+    std::FILE* f = std::fopen((dir / "t1.vrx").c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::fputs("older clip", f);
+    std::fclose(f);
+  }
+  const auto result = runProgram(
+      programPath("kv4r_rec"),
+      {url(simulator), "--cameras", "1", "--vrx", (dir / "t%c.vrx").string(), "--seconds", "1"});
+  EXPECT_EQ(result.exit_status, 1);
+  EXPECT_NE(result.err.find("did not end as " + (dir / "t1.vrx").string()), std::string::npos)
+      << result.err;
+  EXPECT_EQ(result.out.find("file: " + (dir / "t1.vrx").string()), std::string::npos);
+  EXPECT_EQ(readFile(dir / "t1.vrx"), "older clip");
+  ASSERT_TRUE(fs::exists(dir / "t1.tmp"));
+  EXPECT_GT(fs::file_size(dir / "t1.tmp"), 0u);
+}
+
+TEST(Kv4rRecRecording, FailuresEndWithExitStatusOne) {
+  sim::Scenario scenario = sim::defaultScenario();
+  scenario.camera_count = 2;
+  scenario.cameras.resize(2);
+  for (auto& camera : scenario.cameras) camera.fps = 10;
+  auto simulator = startSim(scenario, {{"ann", "secret"}});
+  const std::string good = "ann:secret@" + url(simulator);
+  TempDir dir;
+  {
+    SCOPED_TRACE("snapshot into a missing folder");
+    const auto result = runProgram(
+        programPath("kv4r_rec"),
+        {good, "--jpg", (dir / "no/s%c.jpg").string(), "--cameras", "1", "--seconds", "3"});
+    EXPECT_EQ(result.exit_status, 1);
+    EXPECT_NE(result.err.find("cannot write " + (dir / "no/s1.jpg").string()), std::string::npos)
+        << result.err;
+  }
+  {
+    SCOPED_TRACE("wrong password");
+    const auto result = runProgram(
+        programPath("kv4r_rec"),
+        {"ann:wrong@" + url(simulator), "--vrx", (dir / "w%c.vrx").string(), "--seconds", "1"});
+    EXPECT_EQ(result.exit_status, 1);
+    EXPECT_NE(result.err.find("is not ready"), std::string::npos) << result.err;
+    EXPECT_EQ(result.err.find("wrong"), std::string::npos);
+  }
+  {
+    SCOPED_TRACE("a named camera the server does not have");
+    const auto result = runProgram(
+        programPath("kv4r_rec"),
+        {good, "--cameras", "1,3", "--vrx", (dir / "n%c.vrx").string(), "--seconds", "1"});
+    EXPECT_EQ(result.exit_status, 1);
+    EXPECT_NE(result.err.find("no pictures from camera 3"), std::string::npos) << result.err;
+    EXPECT_TRUE(fs::exists(dir / "n1.vrx"));
+    EXPECT_FALSE(fs::exists(dir / "n3.vrx"));
+  }
   EXPECT_TRUE(noWorkingFiles(dir.path()));
 }
 
