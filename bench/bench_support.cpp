@@ -3,6 +3,7 @@
 #include <benchmark/benchmark.h>
 
 #include <pthread.h>
+#include <turbojpeg.h>
 
 #include <cstdio>
 #include <ctime>
@@ -109,6 +110,22 @@ std::int64_t ownCpuNs() {
   timespec ts{};
   if (clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts) != 0) return 0;
   return nanoseconds(ts);
+}
+
+std::vector<std::uint8_t> encodeBgrJpeg(const std::vector<std::uint8_t>& bgr, int width, int height,
+                                        int quality) {
+  std::vector<std::uint8_t> bytes;
+  tjhandle handle = tjInitCompress();
+  if (!handle) return bytes;
+  unsigned char* jpeg = nullptr;
+  unsigned long size = 0;
+  if (tjCompress2(handle, bgr.data(), width, 0, height, TJPF_BGR, &jpeg, &size, TJSAMP_420, quality,
+                  0) == 0) {
+    bytes.assign(jpeg, jpeg + size);
+  }
+  tjFree(jpeg);
+  tjDestroy(handle);
+  return bytes;
 }
 
 int runBenchmarks(int argc, char** argv) {

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace kv4r::bench {
 
@@ -32,6 +33,10 @@ void declareReport(std::string figure, std::string counter, std::string subject)
 // (0 when the clock cannot be read).
 [[nodiscard]] std::int64_t threadCpuNs(std::thread& thread);
 [[nodiscard]] std::int64_t ownCpuNs();
+
+// A 4:2:0 baseline JPEG of top-down BGR pixels (no row padding) at `quality`; empty on failure.
+[[nodiscard]] std::vector<std::uint8_t> encodeBgrJpeg(const std::vector<std::uint8_t>& bgr,
+                                                      int width, int height, int quality);
 
 // Initialises Google Benchmark with the arguments, runs the selected cases and prints every
 // declared figure whose benchmarks ran. Returns the process exit status.

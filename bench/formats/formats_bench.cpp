@@ -54,17 +54,7 @@ std::vector<std::uint8_t> encodePicture(int seed) {
       px[2] = static_cast<std::uint8_t>((((x + seed * 8) / 24 + y / 24) % 2) ? 220 : 25);
     }
   }
-  tjhandle handle = tjInitCompress();
-  unsigned char* jpeg = nullptr;
-  unsigned long size = 0;
-  std::vector<std::uint8_t> bytes;
-  if (tjCompress2(handle, pixels.data(), kWidth, 0, kHeight, TJPF_BGR, &jpeg, &size, TJSAMP_420, 80,
-                  0) == 0) {
-    bytes.assign(jpeg, jpeg + size);
-  }
-  tjFree(jpeg);
-  tjDestroy(handle);
-  return bytes;
+  return bench::encodeBgrJpeg(pixels, kWidth, kHeight, 80);
 }
 
 // The generated clip and the folder it lives in; made on first use, removed at exit.

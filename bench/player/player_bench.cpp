@@ -53,17 +53,7 @@ std::vector<std::uint8_t> pictureBgr(int seed) {
 }
 
 std::vector<std::uint8_t> encodeJpeg(const std::vector<std::uint8_t>& bgr) {
-  tjhandle handle = tjInitCompress();
-  unsigned char* jpeg = nullptr;
-  unsigned long size = 0;
-  std::vector<std::uint8_t> bytes;
-  if (tjCompress2(handle, bgr.data(), kWidth, 0, kHeight, TJPF_BGR, &jpeg, &size, TJSAMP_420, 80,
-                  0) == 0) {
-    bytes.assign(jpeg, jpeg + size);
-  }
-  tjFree(jpeg);
-  tjDestroy(handle);
-  return bytes;
+  return bench::encodeBgrJpeg(bgr, kWidth, kHeight, 80);
 }
 
 // A clip of `count` records with the given capture offsets (hundredths since the first stamp).
