@@ -1,10 +1,11 @@
 // A counting semaphore with an initial count and a maximum, as the stream client's pools and queue
-// expect: a release that would lift the count above the maximum fails and changes nothing.
+// expect: a release that would lift the count above the maximum fails and changes nothing. Built
+// on a Linux futex; a release wakes nobody when nobody waits.
 // Thread safety: every member may be called from any thread at once.
 #pragma once
 
-#include <condition_variable>
-#include <mutex>
+#include <atomic>
+#include <cstdint>
 
 namespace kv4r::platform {
 
@@ -25,9 +26,13 @@ class Semaphore {
   [[nodiscard]] int count() const;
 
  private:
-  mutable std::mutex mutex_;
-  std::condition_variable available_;
-  int count_;
+  // The address of the count's half of `word_`, on which waiters sleep (a futex is 32 bits).
+  std::uint32_t* countHalf();
+
+  // Low 32 bits: the count; high 32 bits: the threads waiting in acquire. Without a lock, a
+  // release wakes a sleeper only when there is one, and the sleeper does not then block on a
+  // mutex the releaser still holds.
+  std::atomic<std::uint64_t> word_;
   const int maximum_;
 };
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <thread>
+#include <vector>
 
 namespace kv4r::platform {
 namespace {
@@ -36,6 +37,41 @@ TEST(Semaphore, ReleaseOfManyWakesAsManyWaiters) {
   b.join();
   c.join();
   EXPECT_EQ(s.count(), 0);
+}
+
+// Many hand-overs between threads that keep meeting at an empty count: a lost wake-up leaves a
+// consumer asleep for ever (the test then hangs), a double one ends with a count above 0.
+TEST(Semaphore, NoWakeUpIsLostUnderContention) {
+  constexpr int kPerThread = 20000;
+  Semaphore s(0, 4);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 2; ++t) {
+    threads.emplace_back([&] {
+      for (int i = 0; i < kPerThread; ++i) s.acquire();
+    });
+    threads.emplace_back([&] {
+      for (int i = 0; i < kPerThread; ++i) {
+        while (!s.release()) std::this_thread::yield();  // at the maximum: wait for a consumer
+      }
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  EXPECT_EQ(s.count(), 0);
+}
+
+// The pattern of the pools and the queue: the woken thread destroys the semaphore at once, while
+// the releasing thread may still be inside release (the address sanitizer checks that it no longer
+// touches the semaphore).
+TEST(Semaphore, WokenThreadMayDestroyItAtOnce) {
+  for (int i = 0; i < 2000; ++i) {
+    auto* s = new Semaphore(0, 1);
+    std::thread waiter([s] {
+      s->acquire();
+      delete s;
+    });
+    EXPECT_TRUE(s->release());
+    waiter.join();
+  }
 }
 
 }  // namespace
