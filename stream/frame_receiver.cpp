@@ -31,7 +31,7 @@ int receiveExact(int fd, std::uint8_t* dest, std::size_t length) {
     if (n == 0) return kFrameLost;
     if (errno == EINTR) continue;
     if (errno != EAGAIN && errno != EWOULDBLOCK) return kFrameLost;
-    return sockRecvN(fd, dest, length, 0, kRequestTimeout_s) == static_cast<int>(length)
+    return sockRecvAll(fd, dest, length, kRequestTimeout_s) == static_cast<int>(length)
                ? 1
                : kFrameLost;
   }

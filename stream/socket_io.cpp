@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -136,6 +137,37 @@ int sockRecvN(int fd, void* buffer, std::size_t length, int flags, int timeout_s
     }
     if (n == 0) break;
     received += static_cast<std::size_t>(n);
+  }
+  return static_cast<int>(received);
+}
+
+int sockRecvAll(int fd, void* buffer, std::size_t length, int timeout_s) {
+  if (length > INT_MAX) {
+    errno = EINVAL;
+    return -1;
+  }
+  // The kernel counts the time-out per blocking call; each call that brings bytes starts a new one,
+  // the same bound sockRecvN gives.
+  timeval limit{};
+  if (timeout_s >= 0) {
+    const long long ms = timeout_s * timeout_second_ms.load();
+    limit.tv_sec = ms / 1000;
+    limit.tv_usec = (ms % 1000) * 1000;
+    if (ms == 0) limit.tv_usec = 1;  // 0 would mean "no limit"
+  }
+  if (setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit) != 0) return -1;
+  auto* bytes = static_cast<char*>(buffer);
+  std::size_t received = 0;
+  while (received < length) {
+    const ssize_t n = recv(fd, bytes + received, length - received, MSG_WAITALL);
+    if (n > 0) {
+      received += static_cast<std::size_t>(n);
+      continue;
+    }
+    if (n == 0) break;
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) errno = ETIMEDOUT;
+    return -1;
   }
   return static_cast<int>(received);
 }

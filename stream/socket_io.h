@@ -44,6 +44,11 @@ inline constexpr int kRequestTimeout_s = 5;
 // is retried. Never closes the socket. Blocks.
 [[nodiscard]] int sockRecvN(int fd, void* buffer, std::size_t length, int flags, int timeout_s);
 
+// Receives exactly `length` bytes with blocking receives that the kernel completes (one wake-up
+// per call instead of one per arriving segment): the stream's bulk path. Same results as
+// sockRecvN. Sets the socket's SO_RCVTIMEO. Blocks.
+[[nodiscard]] int sockRecvAll(int fd, void* buffer, std::size_t length, int timeout_s);
+
 // Sends all `length` bytes (no time-out). Returns `length`, or -1 on failure. A peer that has gone
 // away gives -1 (errno EPIPE or ECONNRESET), never a SIGPIPE. Lengths above INT_MAX are refused
 // with -1 (errno EINVAL). Blocks.

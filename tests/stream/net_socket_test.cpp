@@ -90,20 +90,34 @@ TEST_F(NetSocket, ReceiveTimeOutKeepsTheSocketOpen) {
   EXPECT_EQ(sockRecvN(fd, &byte, 1, 0, 0), -1);
   EXPECT_EQ(errno, ETIMEDOUT);
   EXPECT_TRUE(isOpen(fd));
+  for (const int timeout_s : {kRequestTimeout_s, 0}) {
+    errno = 0;
+    EXPECT_EQ(sockRecvAll(fd, &byte, 1, timeout_s), -1);
+    EXPECT_EQ(errno, ETIMEDOUT);
+    EXPECT_TRUE(isOpen(fd));
+  }
   sockClose(fd);
   EXPECT_TRUE(server.waitForClosed(0));
 }
 
 TEST_F(NetSocket, ReceiveAllCollectsSeveralWritesAndStopsAtTheEnd) {
-  LoopbackServer server(LoopbackReply::closing({"abc", "defg", "hi"}, false));
-  const int fd = connectTo(server);
-  std::string buffer(16, '\0');
-  EXPECT_EQ(sockRecvN(fd, buffer.data(), 4, 0, kRequestTimeout_s), 4);
-  EXPECT_EQ(buffer.substr(0, 4), "abcd");
-  // Asking for more than remains returns what came before the server closed.
-  EXPECT_EQ(sockRecvN(fd, buffer.data(), buffer.size(), 0, kRequestTimeout_s), 5);
-  EXPECT_EQ(buffer.substr(0, 5), "efghi");
-  sockClose(fd);
+  const auto polled = [](int fd, char* to, std::size_t n) {
+    return sockRecvN(fd, to, n, 0, kRequestTimeout_s);
+  };
+  const auto blocking = [](int fd, char* to, std::size_t n) {
+    return sockRecvAll(fd, to, n, kRequestTimeout_s);
+  };
+  for (const auto& receive : {+polled, +blocking}) {
+    LoopbackServer server(LoopbackReply::closing({"abc", "defg", "hi"}, false));
+    const int fd = connectTo(server);
+    std::string buffer(16, '\0');
+    EXPECT_EQ(receive(fd, buffer.data(), 4), 4);
+    EXPECT_EQ(buffer.substr(0, 4), "abcd");
+    // Asking for more than remains returns what came before the server closed.
+    EXPECT_EQ(receive(fd, buffer.data(), buffer.size()), 5);
+    EXPECT_EQ(buffer.substr(0, 5), "efghi");
+    sockClose(fd);
+  }
 }
 
 TEST_F(NetSocket, SendToAClosedPeerFailsWithoutSignal) {
@@ -126,18 +140,21 @@ TEST_F(NetSocket, SendToAClosedPeerFailsWithoutSignal) {
 }
 
 TEST_F(NetSocket, ShutdownFromAnotherThreadWakesABlockedReceive) {
-  LoopbackServer server(LoopbackReply::keepingOpen({}, false));
-  const int fd = connectTo(server);
-  int result = -2;
-  std::thread receiver([&] {
-    char byte = 0;
-    result = sockRecv(fd, &byte, 1, 0, -1);  // would wait for ever
-  });
-  shutdown(fd, SHUT_RDWR);
-  receiver.join();
-  EXPECT_EQ(result, 0);
-  EXPECT_TRUE(isOpen(fd));
-  sockClose(fd);
+  for (const bool polled : {true, false}) {
+    LoopbackServer server(LoopbackReply::keepingOpen({}, false));
+    const int fd = connectTo(server);
+    int result = -2;
+    std::thread receiver([&] {
+      char bytes[4] = {};
+      // Both would wait for ever.
+      result = polled ? sockRecv(fd, bytes, 1, 0, -1) : sockRecvAll(fd, bytes, sizeof bytes, -1);
+    });
+    shutdown(fd, SHUT_RDWR);
+    receiver.join();
+    EXPECT_EQ(result, 0);
+    EXPECT_TRUE(isOpen(fd));
+    sockClose(fd);
+  }
 }
 
 TEST_F(NetSocket, CloseIgnoresNoSocketAndEndsTheConnection) {
