@@ -1,5 +1,6 @@
 #include "sim/camera_feed.h"
 
+#include <pthread.h>
 #include <algorithm>
 #include <chrono>
 #include <ctime>
@@ -145,6 +146,7 @@ bool ringFits(const CameraRing& ring) {
 }
 
 void paint(CameraFeeds* feeds) {
+  pthread_setname_np(pthread_self(), "sim-painter");
   using Clock = std::chrono::system_clock;
   std::unique_lock<std::mutex> lock(feeds->mutex);
   while (!feeds->stop) {

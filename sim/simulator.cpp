@@ -6,6 +6,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <pthread.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -125,6 +126,7 @@ void handleConnection(Simulator* sim, Connection* connection) {
 }
 
 void connectionMain(Simulator* sim, Connection* connection) {
+  pthread_setname_np(pthread_self(), "sim-connection");
   handleConnection(sim, connection);
   {
     // Out of the list's reach before closing, so that simStop never shuts down a reused number.

@@ -1,5 +1,6 @@
 #include "stream/rsp.h"
 
+#include <pthread.h>
 #include <sys/socket.h>
 
 #include <chrono>
@@ -122,6 +123,7 @@ bool connectStream(RSP* session, int mask, bool* stop) {
 }
 
 void streamThread(RSP* session) {
+  pthread_setname_np(pthread_self(), "kv4r-receive");
   int current_mask = 0;
   for (;;) {
     if (session->connected.load() == 0) {
@@ -200,6 +202,7 @@ void streamThread(RSP* session) {
 }
 
 void dispatchThread(RSP* session) {
+  pthread_setname_np(pthread_self(), "kv4r-deliver");
   for (;;) {
     session->dispatch_state.store(kDispatchWaiting);
     auto* descriptor = static_cast<FrameDescriptor*>(QGet(session->queue));
