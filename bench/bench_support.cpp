@@ -3,6 +3,7 @@
 #include <benchmark/benchmark.h>
 
 #include <pthread.h>
+#include <sched.h>
 #include <turbojpeg.h>
 
 #include <cstdio>
@@ -104,6 +105,36 @@ std::int64_t threadCpuNs(std::thread& thread) {
   if (pthread_getcpuclockid(thread.native_handle(), &clock) != 0) return 0;
   if (clock_gettime(clock, &ts) != 0) return 0;
   return nanoseconds(ts);
+}
+
+// The CPUs this process may use, as they were before any pinning.
+const cpu_set_t& allowedCpus() {
+  static const cpu_set_t allowed = [] {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (sched_getaffinity(0, sizeof set, &set) != 0) CPU_SET(0, &set);
+    return set;
+  }();
+  return allowed;
+}
+
+bool pinToCpu(int cpu) {
+  const cpu_set_t& allowed = allowedCpus();
+  const int count = CPU_COUNT(&allowed);
+  if (count < 2) return false;
+  int seen = 0;
+  for (int i = 0; i < CPU_SETSIZE; ++i) {
+    if (!CPU_ISSET(i, &allowed) || seen++ != cpu % count) continue;
+    cpu_set_t one;
+    CPU_ZERO(&one);
+    CPU_SET(i, &one);
+    return pthread_setaffinity_np(pthread_self(), sizeof one, &one) == 0;
+  }
+  return false;
+}
+
+void unpin() {
+  (void)pthread_setaffinity_np(pthread_self(), sizeof(cpu_set_t), &allowedCpus());
 }
 
 std::int64_t ownCpuNs() {

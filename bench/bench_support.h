@@ -34,6 +34,13 @@ void declareReport(std::string figure, std::string counter, std::string subject)
 [[nodiscard]] std::int64_t threadCpuNs(std::thread& thread);
 [[nodiscard]] std::int64_t ownCpuNs();
 
+// Binds the calling thread, and every thread it starts afterwards, to one CPU (modulo the CPUs
+// this process may use); false when that is not possible. Benchmarks that run the development
+// server beside the client give the server its own CPU, as a real server has its own machine.
+bool pinToCpu(int cpu);
+// Lets the calling thread run on every CPU again.
+void unpin();
+
 // A 4:2:0 baseline JPEG of top-down BGR pixels (no row padding) at `quality`; empty on failure.
 [[nodiscard]] std::vector<std::uint8_t> encodeBgrJpeg(const std::vector<std::uint8_t>& bgr,
                                                       int width, int height, int quality);

@@ -48,7 +48,10 @@ sim::SimulatorPtr startServer() {
   options.scenario.cameras[0].fps = 0;
   sim::SimulatorPtr simulator;
   std::string error;
+  // The server's threads get one CPU, the client (this thread and what it starts) the other.
+  (void)bench::pinToCpu(1);
   if (sim::simStart(options, &simulator, &error) != 1) simulator.reset();
+  (void)bench::pinToCpu(0);
   return simulator;
 }
 
