@@ -1,5 +1,6 @@
 // Throughput, cost and latency of the live stream session against the development server, which
-// pushes 704x480 frames of one camera as fast as the client reads.
+// pushes 704x480 frames of one camera as fast as the client reads. The server runs on one CPU and
+// the client on the other, as if the server were its own machine.
 //   BM_PlainReader       baseline: one thread reads the same stream with exact-length recv calls
 //                        (part header and fixed part, then the rest of the record) and nothing else
 //   BM_SessionDelivery   a session (receiving and delivering threads, pools, queue, owner
