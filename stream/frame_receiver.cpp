@@ -17,25 +17,10 @@ std::string_view view(const std::uint8_t* bytes, std::size_t length) {
   return {reinterpret_cast<const char*>(bytes), length};
 }
 
-// Receives exactly `length` bytes: first what is already waiting (no wait, no poll), then the
-// rest with the bounded waits of sockRecvN. 1, or kFrameLost when the socket fails, times out or
-// closes first.
+// Receives exactly `length` bytes, each receive bounded by the socket's receive time-out. 1, or
+// kFrameLost when the socket fails, times out or closes first.
 int receiveExact(int fd, std::uint8_t* dest, std::size_t length) {
-  while (length > 0) {
-    const ssize_t n = recv(fd, dest, length, MSG_DONTWAIT);
-    if (n > 0) {
-      dest += n;
-      length -= static_cast<std::size_t>(n);
-      continue;
-    }
-    if (n == 0) return kFrameLost;
-    if (errno == EINTR) continue;
-    if (errno != EAGAIN && errno != EWOULDBLOCK) return kFrameLost;
-    return sockRecvAll(fd, dest, length, kRequestTimeout_s) == static_cast<int>(length)
-               ? 1
-               : kFrameLost;
-  }
-  return 1;
+  return sockRecvAll(fd, dest, length) == static_cast<int>(length) ? 1 : kFrameLost;
 }
 
 // Hands out the bytes of the stream in wire order: first a copy of the bytes that arrived early
@@ -139,6 +124,8 @@ int recvNextFrame(int fd, std::uint8_t* buffer, std::size_t capacity, std::size_
 
 int recvFirstFrame(int fd, std::uint8_t* buffer, std::size_t capacity, int* daemon_id) {
   if (capacity < kRecordFixedBytes + kPartHeaderBytes) return kFrameTooLarge;
+  // Once per connection: the bound of every bulk receive of the frames that follow.
+  if (sockSetReceiveTimeout(fd, kRequestTimeout_s) != 0) return kFrameLost;
   std::size_t received = 0;
   std::size_t boundary_at = capacity;  // not found yet
   while (received < capacity) {

@@ -35,9 +35,10 @@ inline constexpr int kNoDaemonId = -1;
 
 // Reads the first frame after a connection was opened: searches the answer for the first boundary
 // in receives of at most 122 bytes (a boundary split between receives is found), checks the first
-// part header and goes on with recvNextFrame. Returns 1, or kFrameLost, kFrameBadPartHeader,
-// kFrameTooLarge, kFrameUnauthorized, kFrameNoBoundary. `daemon_id` receives the id of the part
-// header behind the frame.
+// part header and goes on with recvNextFrame. First sets the socket's receive time-out
+// (kRequestTimeout_s), which bounds every receive of recvNextFrame on it. Returns 1, or kFrameLost,
+// kFrameBadPartHeader, kFrameTooLarge, kFrameUnauthorized, kFrameNoBoundary. `daemon_id` receives
+// the id of the part header behind the frame.
 [[nodiscard]] int recvFirstFrame(int fd, std::uint8_t* buffer, std::size_t capacity,
                                  int* daemon_id);
 
@@ -45,10 +46,11 @@ inline constexpr int kNoDaemonId = -1;
 // at the start of `buffer` (only the first frame after connecting brings any); each is put where
 // the receives would have put it. Returns 1 (the buffer starts with the record, possibly rewritten
 // as described above, followed by the 62-byte part header) or kFrameLost, kFrameBadPartHeader,
-// kFrameTooLarge. A record that, with the part header behind it, would not fit `capacity` fails
-// with kFrameTooLarge before anything is written past its fixed part. A record whose lengths
-// contradict each other (app_length below 56, record_length not covering its fixed part, extension
-// and tables) fails with kFrameLost like a record without data.
+// kFrameTooLarge. Each receive waits at most the socket's receive time-out (recvFirstFrame sets
+// it; without one it waits for ever). A record that, with the part header behind it, would not fit
+// `capacity` fails with kFrameTooLarge before anything is written past its fixed part. A record
+// whose lengths contradict each other (app_length below 56, record_length not covering its fixed
+// part, extension and tables) fails with kFrameLost like a record without data.
 [[nodiscard]] int recvNextFrame(int fd, std::uint8_t* buffer, std::size_t capacity,
                                 std::size_t pending, int* daemon_id);
 

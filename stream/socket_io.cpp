@@ -141,24 +141,27 @@ int sockRecvN(int fd, void* buffer, std::size_t length, int flags, int timeout_s
   return static_cast<int>(received);
 }
 
-int sockRecvAll(int fd, void* buffer, std::size_t length, int timeout_s) {
+int sockSetReceiveTimeout(int fd, int timeout_s) {
+  timeval limit{};  // zero: no limit
+  if (timeout_s >= 0) {
+    const long long ms = timeout_s * timeout_second_ms.load();
+    limit.tv_sec = static_cast<time_t>(ms / 1000);
+    limit.tv_usec = static_cast<suseconds_t>((ms % 1000) * 1000);
+    if (ms == 0) limit.tv_usec = 1;  // as short as possible, not "no limit"
+  }
+  return setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit) == 0 ? 0 : -1;
+}
+
+int sockRecvAll(int fd, void* buffer, std::size_t length) {
   if (length > INT_MAX) {
     errno = EINVAL;
     return -1;
   }
-  // The kernel counts the time-out per blocking call; each call that brings bytes starts a new one,
-  // the same bound sockRecvN gives.
-  timeval limit{};
-  if (timeout_s >= 0) {
-    const long long ms = timeout_s * timeout_second_ms.load();
-    limit.tv_sec = ms / 1000;
-    limit.tv_usec = (ms % 1000) * 1000;
-    if (ms == 0) limit.tv_usec = 1;  // 0 would mean "no limit"
-  }
-  if (setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit) != 0) return -1;
   auto* bytes = static_cast<char*>(buffer);
   std::size_t received = 0;
   while (received < length) {
+    // The kernel bounds each call by the socket's receive time-out; a call that brings bytes
+    // starts a new one, the same bound sockRecvN gives.
     const ssize_t n = recv(fd, bytes + received, length - received, MSG_WAITALL);
     if (n > 0) {
       received += static_cast<std::size_t>(n);

@@ -44,10 +44,15 @@ inline constexpr int kRequestTimeout_s = 5;
 // is retried. Never closes the socket. Blocks.
 [[nodiscard]] int sockRecvN(int fd, void* buffer, std::size_t length, int flags, int timeout_s);
 
+// Sets how long one blocking receive of sockRecvAll may wait on `fd` (SO_RCVTIMEO); a negative
+// value waits without limit. Returns 0, or -1 on failure.
+[[nodiscard]] int sockSetReceiveTimeout(int fd, int timeout_s);
+
 // Receives exactly `length` bytes with blocking receives that the kernel completes (one wake-up
-// per call instead of one per arriving segment): the stream's bulk path. Same results as
-// sockRecvN. Sets the socket's SO_RCVTIMEO. Blocks.
-[[nodiscard]] int sockRecvAll(int fd, void* buffer, std::size_t length, int timeout_s);
+// per call instead of one per arriving segment): the stream's bulk path. Each call waits at most
+// the socket's receive time-out (sockSetReceiveTimeout; none if never set). Same results as
+// sockRecvN. Blocks.
+[[nodiscard]] int sockRecvAll(int fd, void* buffer, std::size_t length);
 
 // Sends all `length` bytes (no time-out). Returns `length`, or -1 on failure. A peer that has gone
 // away gives -1 (errno EPIPE or ECONNRESET), never a SIGPIPE. Lengths above INT_MAX are refused
