@@ -6,6 +6,7 @@
 #include <sched.h>
 #include <turbojpeg.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 #include <map>
@@ -37,7 +38,8 @@ struct Measured {
   std::map<std::string, double> counters;
 };
 
-// Keeps what each iteration run measured, and still prints the usual console table.
+// Keeps what each iteration run measured (every repetition), and still prints the usual console
+// table.
 class CapturingReporter : public benchmark::ConsoleReporter {
  public:
   void ReportRuns(const std::vector<Run>& runs) override {
@@ -46,21 +48,30 @@ class CapturingReporter : public benchmark::ConsoleReporter {
       Measured m;
       m.real_time = run.GetAdjustedRealTime();
       for (const auto& [key, counter] : run.counters) m.counters[key] = counter.value;
-      measured[run.benchmark_name()] = m;
+      measured[run.benchmark_name()].push_back(std::move(m));
     }
     ConsoleReporter::ReportRuns(runs);
   }
-  std::map<std::string, Measured> measured;
+  std::map<std::string, std::vector<Measured>> measured;
 };
 
-std::optional<double> valueOf(const std::map<std::string, Measured>& measured,
+// The median over the repetitions of a benchmark's real time (empty counter) or counter.
+std::optional<double> valueOf(const std::map<std::string, std::vector<Measured>>& measured,
                               const std::string& bench, const std::string& counter) {
   auto it = measured.find(bench);
   if (it == measured.end()) return std::nullopt;
-  if (counter.empty()) return it->second.real_time;
-  auto c = it->second.counters.find(counter);
-  if (c == it->second.counters.end()) return std::nullopt;
-  return c->second;
+  std::vector<double> values;
+  for (const Measured& m : it->second) {
+    if (counter.empty()) {
+      values.push_back(m.real_time);
+    } else if (auto c = m.counters.find(counter); c != m.counters.end()) {
+      values.push_back(c->second);
+    }
+  }
+  if (values.empty()) return std::nullopt;
+  std::sort(values.begin(), values.end());
+  const std::size_t n = values.size();
+  return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
 void printGoal(const Figure& f, double ratio) {
@@ -160,6 +171,14 @@ std::vector<std::uint8_t> encodeBgrJpeg(const std::vector<std::uint8_t>& bgr, in
 }
 
 int runBenchmarks(int argc, char** argv) {
+  // Repetitions of different cases run in a shuffled order, so that a slow spell of a shared
+  // machine does not fall on one side of a ratio only (a later argument may turn it off).
+  std::vector<char*> args(argv, argv + argc);
+  std::string interleave = "--benchmark_enable_random_interleaving=true";
+  args.insert(args.begin() + (argc > 0 ? 1 : 0), interleave.data());
+  argc = static_cast<int>(args.size());
+  args.push_back(nullptr);
+  argv = args.data();
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   CapturingReporter reporter;
