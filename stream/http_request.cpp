@@ -25,11 +25,16 @@ std::size_t limitCapacity(std::size_t capacity) {
 
 // Connects and sends the request of a query; -1 when that failed (nothing stays open then).
 int openQuery(std::string_view path, std::string_view host, int port, std::string_view user,
-              std::string_view password) {
+              std::string_view password, SocketWatch* watch) {
   in_addr address{};
   // inet_aton reads the same forms as inet_addr but tells a bad text from 255.255.255.255.
   if (inet_aton(std::string(host).c_str(), &address) == 0) return -1;
-  return httpOpen(address.s_addr, port, user, password, path, kRequestTimeout_s);
+  return httpOpen(address.s_addr, port, user, password, path, kRequestTimeout_s, watch);
+}
+
+void closeQuery(int fd, SocketWatch* watch) {
+  unwatchSocket(watch, fd);
+  sockClose(fd);
 }
 
 }  // namespace
@@ -71,12 +76,17 @@ int makeBasicAuth(std::string_view user, std::string_view password, std::string_
 }
 
 int httpOpen(std::uint32_t address_be, int port, std::string_view user, std::string_view password,
-             std::string_view path, int timeout_s) {
+             std::string_view path, int timeout_s, SocketWatch* watch) {
   const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
   if (fd < 0) {
     const int saved = errno;
     platform::traceErr("socket error");
     errno = saved;
+    return -1;
+  }
+  if (!watchSocket(watch, fd)) {
+    close(fd);
+    errno = ECANCELED;
     return -1;
   }
 
@@ -87,6 +97,7 @@ int httpOpen(std::uint32_t address_be, int port, std::string_view user, std::str
   if (sockConnect(fd, address, timeout_s) != 0) {
     const int saved = errno;
     platform::traceErr("connect error");
+    unwatchSocket(watch, fd);
     close(fd);
     errno = saved;
     return -1;
@@ -95,14 +106,14 @@ int httpOpen(std::uint32_t address_be, int port, std::string_view user, std::str
   std::string authorization;
   if (!user.empty() || !password.empty()) {
     if (makeBasicAuth(user, password, "Authorization", kAuthLineCapacity, authorization) < 0) {
-      sockClose(fd);
+      closeQuery(fd, watch);
       return -1;
     }
   }
 
   std::string host;
   if (formatDotted(address_be, host, kHostTextCapacity) < 0) {
-    sockClose(fd);
+    closeQuery(fd, watch);
     return -1;
   }
 
@@ -114,7 +125,7 @@ int httpOpen(std::uint32_t address_be, int port, std::string_view user, std::str
   request.append(authorization).append("\r\n");
 
   if (sockSendAll(fd, request.data(), request.size(), 0) < 0) {
-    sockClose(fd);
+    closeQuery(fd, watch);
     return -1;
   }
   return fd;
@@ -141,10 +152,11 @@ int readHeaderBlock(int fd, std::string& header, std::size_t capacity) {
 }
 
 int httpQuery(std::string_view path, std::string_view host, int port, std::string_view user,
-              std::string_view password, std::string* response, std::size_t capacity) {
+              std::string_view password, std::string* response, std::size_t capacity,
+              SocketWatch* watch) {
   if (response == nullptr) return kQueryNoBuffer;
   capacity = limitCapacity(capacity);
-  const int fd = openQuery(path, host, port, user, password);
+  const int fd = openQuery(path, host, port, user, password, watch);
   if (fd < 0) return kQueryFailed;
 
   int result = readHeaderBlock(fd, *response, capacity);
@@ -170,7 +182,7 @@ int httpQuery(std::string_view path, std::string_view host, int port, std::strin
       }
     }
   }
-  sockClose(fd);
+  closeQuery(fd, watch);
   return result < 0 ? kQueryFailed : result;
 }
 
@@ -178,7 +190,7 @@ int httpQueryAll(std::string_view path, std::string_view host, int port, std::st
                  std::string_view password, std::string* response, std::size_t capacity) {
   if (response == nullptr) return kQueryNoBuffer;
   capacity = limitCapacity(capacity);
-  const int fd = openQuery(path, host, port, user, password);
+  const int fd = openQuery(path, host, port, user, password, nullptr);
   if (fd < 0) return kQueryFailed;
 
   response->resize(capacity);

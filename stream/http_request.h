@@ -20,6 +20,8 @@
 #include <string>
 #include <string_view>
 
+#include "stream/socket_io.h"
+
 namespace kv4r::stream {
 
 // Capacity of the authorization line httpOpen builds, NUL included: "user:password" may be 57
@@ -40,9 +42,12 @@ inline constexpr std::size_t kAuthLineCapacity = 100;
 // Opens a TCP connection to `address_be` (IPv4, network byte order) and `port`, and sends one GET
 // of `path` (see the top of this file). Returns the connected socket, which the caller owns and
 // closes with sockClose, or -1 (nothing stays open then). Credentials too long for the
-// authorization line fail after the connect and before anything is sent.
+// authorization line fail after the connect and before anything is sent. With a `watch`, the
+// socket is registered there from its creation (a cancelled watch fails at once); a returned
+// socket stays registered, and the caller unwatches it before closing it.
 [[nodiscard]] int httpOpen(std::uint32_t address_be, int port, std::string_view user,
-                           std::string_view password, std::string_view path, int timeout_s);
+                           std::string_view password, std::string_view path, int timeout_s,
+                           SocketWatch* watch = nullptr);
 
 // Reads an answer's header block from `fd` one byte per receive, so that no body byte is taken,
 // until the empty line (CR LF CR LF) or `capacity` bytes. Each receive waits kRequestTimeout_s.
@@ -59,10 +64,10 @@ inline constexpr std::size_t kAuthLineCapacity = 100;
 // was empty or did not arrive, or header plus body would not fit `capacity` (also for a negative
 // or absurd Content-Length). A header block without Content-Length is the whole answer; one that
 // never ends is cut at `capacity` and returned as all header. The connection is closed in every
-// case.
+// case. With a `watch`, cancelling it ends the query at once with -2.
 [[nodiscard]] int httpQuery(std::string_view path, std::string_view host, int port,
                             std::string_view user, std::string_view password, std::string* response,
-                            std::size_t capacity);
+                            std::size_t capacity, SocketWatch* watch = nullptr);
 
 // As httpQuery, but reads everything until the server closes the connection or `capacity` bytes
 // have arrived (the ".asp" requests). A server that keeps the connection open and sends fewer than

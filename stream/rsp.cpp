@@ -102,11 +102,16 @@ bool pauseStream(RSP* session, int delay_ms) {
 bool connectStream(RSP* session, int mask, bool* stop) {
   const std::string path = streamRequestPath(*session, mask);
   const int fd = httpOpen(session->address_be, session->port, session->user, session->password,
-                          path, kRequestTimeout_s);
+                          path, kRequestTimeout_s, &session->query_watch);
   if (fd < 0) {
+    if (session->run.load() == 0) {
+      *stop = true;
+      return false;
+    }
     reportLink(session, kLinkBroken);
     return false;
   }
+  unwatchSocket(&session->query_watch, fd);  // from here on the stop shuts the stream socket down
   if (!adoptStreamSocket(session, fd)) {
     *stop = true;
     return false;
@@ -257,9 +262,9 @@ int checkServerModel(RSP* session) {
                                       session->server_number, kCgiVersion);
   std::string response;
   const int n = httpQuery(path, dottedAddress(*session), session->port, session->user,
-                          session->password, &response, kModelQueryBytes);
+                          session->password, &response, kModelQueryBytes, &session->query_watch);
   if (n <= 0) {
-    reportLink(session, kLinkBroken);
+    if (session->run.load() != 0) reportLink(session, kLinkBroken);  // not for a stop's cancel
     return 0;
   }
   if (findText(response, "Unauthorized")) {
@@ -291,14 +296,14 @@ int updateRequestList(RSP* session, int old_mask, int new_mask) {
   if (added != 0) {
     const std::string path = controlRequestPath(*session, "Add", formatCameraList(added));
     if (httpQuery(path, host, session->port, session->user, session->password, &response,
-                  kControlQueryBytes) <= 0) {
+                  kControlQueryBytes, &session->query_watch) <= 0) {
       return 0;
     }
   }
   if (removed != 0) {
     const std::string path = controlRequestPath(*session, "Remove", formatCameraList(removed));
     if (httpQuery(path, host, session->port, session->user, session->password, &response,
-                  kControlQueryBytes) <= 0) {
+                  kControlQueryBytes, &session->query_watch) <= 0) {
       return 0;
     }
   }
@@ -362,6 +367,7 @@ RSP* RSPCreate(int server_number, std::uint32_t address_be, int port, std::strin
 void socketCloseConnection(RSP* session) {
   if (session == nullptr) return;
   session->run.store(0);
+  cancelSockets(&session->query_watch);
   {
     std::lock_guard guard(session->socket_mutex);
     if (session->socket != kNoSocket) shutdown(session->socket, SHUT_RDWR);

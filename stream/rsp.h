@@ -24,6 +24,7 @@
 
 #include "stream/frame_queue.h"
 #include "stream/sbpool.h"
+#include "stream/socket_io.h"
 
 namespace kv4r::stream {
 
@@ -111,6 +112,9 @@ struct RSP {
   std::atomic<std::int64_t> delivery_latency_ns{0};    // dispatchThread, before each delivery
 
   // The stream socket: streamThread stores and closes it; the stopping thread only shuts it down.
+  // The short connections of the stream thread (model check, camera list changes, opening the
+  // stream); a stop cancels it so that none of them holds the stop up for its time-out.
+  SocketWatch query_watch;
   // Both under socket_mutex, so that a shutdown never reaches a reused descriptor number.
   std::mutex socket_mutex;
   int socket = -1;

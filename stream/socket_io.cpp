@@ -193,6 +193,27 @@ int sockSendAll(int fd, const void* data, std::size_t length, int flags) {
   return static_cast<int>(length);
 }
 
+bool watchSocket(SocketWatch* watch, int fd) {
+  if (watch == nullptr) return true;
+  std::lock_guard guard(watch->mutex);
+  if (watch->cancelled) return false;
+  watch->fd = fd;
+  return true;
+}
+
+void unwatchSocket(SocketWatch* watch, int fd) {
+  if (watch == nullptr) return;
+  std::lock_guard guard(watch->mutex);
+  if (watch->fd == fd) watch->fd = kNoSocket;
+}
+
+void cancelSockets(SocketWatch* watch) {
+  if (watch == nullptr) return;
+  std::lock_guard guard(watch->mutex);
+  watch->cancelled = true;
+  if (watch->fd != kNoSocket) shutdown(watch->fd, SHUT_RDWR);
+}
+
 void sockClose(int fd) {
   if (fd == kNoSocket) return;
   const int saved = errno;

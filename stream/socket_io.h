@@ -19,6 +19,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <mutex>
 
 namespace kv4r::stream {
 
@@ -62,6 +63,23 @@ inline constexpr int kRequestTimeout_s = 5;
 // Graceful close: ends the sending side, takes up to 256 waiting bytes without waiting, closes.
 // kNoSocket is ignored. Call it exactly once per socket, from its owner.
 void sockClose(int fd);
+
+// Lets one thread stop another that works through a series of connections: the worker registers
+// each socket while it uses it, and a cancel shuts the registered socket down (waking a connect or
+// receive at once) and refuses every later registration. One socket at a time.
+struct SocketWatch {
+  std::mutex mutex;
+  int fd = kNoSocket;      // under mutex
+  bool cancelled = false;  // under mutex
+};
+
+// Registers `fd`; false when the watch was cancelled (the caller then gives the socket up). A null
+// watch registers nothing and succeeds.
+[[nodiscard]] bool watchSocket(SocketWatch* watch, int fd);
+// Forgets `fd`; call it before closing the socket, so that a cancel never reaches a reused number.
+void unwatchSocket(SocketWatch* watch, int fd);
+// Shuts the registered socket down and refuses later registrations. Any thread.
+void cancelSockets(SocketWatch* watch);
 
 // Test hook: how long one time-out second lasts for every wait of this library (default 1 s).
 // Tests shorten it so that a 5-second wait takes a fraction of a second; production code never

@@ -11,6 +11,7 @@
 #include <string>
 #include <thread>
 
+#include "stream/http_request.h"
 #include "stream/socket_io.h"
 #include "tests/support/loopback_server.h"
 
@@ -156,6 +157,28 @@ TEST_F(NetSocket, ShutdownFromAnotherThreadWakesABlockedReceive) {
     EXPECT_TRUE(isOpen(fd));
     sockClose(fd);
   }
+}
+
+TEST_F(NetSocket, CancelledWatchWakesTheWatchedReceiveAndRefusesNewSockets) {
+  LoopbackServer server(LoopbackReply::keepingOpen({}, false));
+  SocketWatch watch;
+  const int fd = connectTo(server);
+  ASSERT_TRUE(watchSocket(&watch, fd));
+  int result = -2;
+  std::thread receiver([&] {
+    char byte = 0;
+    result = sockRecv(fd, &byte, 1, 0, -1);  // would wait for ever
+  });
+  cancelSockets(&watch);
+  receiver.join();
+  EXPECT_EQ(result, 0);
+  unwatchSocket(&watch, fd);
+  sockClose(fd);
+  EXPECT_FALSE(watchSocket(&watch, 0));
+  EXPECT_TRUE(watchSocket(nullptr, 0));
+  errno = 0;
+  EXPECT_EQ(httpOpen(LoopbackServer::addressBe(), server.port(), "", "", "/", 1, &watch), -1);
+  EXPECT_EQ(errno, ECANCELED);
 }
 
 TEST_F(NetSocket, CloseIgnoresNoSocketAndEndsTheConnection) {

@@ -290,6 +290,25 @@ TEST_F(StreamSession, PauseTimeIsSentToTheRunningStreamAndKeptForReconnections) 
   EXPECT_EQ(setPauseTime(nullptr, 10, "127.0.0.1"), -1);
 }
 
+// A server that accepts the model check and never answers it: the stop cancels the query instead
+// of waiting out its time-out (here 100 s), and the cancel is not reported as a broken link.
+TEST_F(StreamSession, StopDoesNotWaitForAnUnansweredModelCheck) {
+  setTimeoutSecondForTesting(std::chrono::seconds(20));
+  LoopbackServer server;
+  server.queueReply(streamReply(""));
+  server.queueReply(LoopbackReply::keepingOpen({}));
+  SessionOwner owner;
+  RSP* session = owner.start(LoopbackServer::addressBe(), server.port());
+  ASSERT_NE(session, nullptr);
+  ASSERT_TRUE(server.waitForRequest(1));
+  const auto before = std::chrono::steady_clock::now();
+  owner.stop(session);
+  EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(20));
+  EXPECT_TRUE(owner.events().empty());
+  EXPECT_TRUE(server.waitForClosed(0));
+  EXPECT_TRUE(server.waitForClosed(1));
+}
+
 TEST(CameraList, ListsTheSixCamerasAscendingWithoutBlanks) {
   EXPECT_EQ(formatCameraList(0), "");
   EXPECT_EQ(formatCameraList(0b101), "1,3");
