@@ -71,6 +71,28 @@ int pollOne(int fd, short events, const Deadline& deadline, bool return_on_eintr
   }
 }
 
+// Repeats `receive_some(dest, want)` until `length` bytes have come (the result), the peer closed
+// (fewer) or a receive failed (-1; an interrupted one is repeated).
+template <typename ReceiveSome>
+int receiveRepeated(void* buffer, std::size_t length, ReceiveSome receive_some) {
+  if (length > INT_MAX) {
+    errno = EINVAL;
+    return -1;
+  }
+  auto* bytes = static_cast<char*>(buffer);
+  std::size_t received = 0;
+  while (received < length) {
+    const ssize_t n = receive_some(bytes + received, length - received);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return -1;
+    }
+    if (n == 0) break;
+    received += static_cast<std::size_t>(n);
+  }
+  return static_cast<int>(received);
+}
+
 }  // namespace
 
 std::chrono::milliseconds setTimeoutSecondForTesting(std::chrono::milliseconds second) {
@@ -123,22 +145,9 @@ int sockRecv(int fd, void* buffer, std::size_t length, int flags, int timeout_s)
 }
 
 int sockRecvN(int fd, void* buffer, std::size_t length, int flags, int timeout_s) {
-  if (length > INT_MAX) {
-    errno = EINVAL;
-    return -1;
-  }
-  auto* bytes = static_cast<char*>(buffer);
-  std::size_t received = 0;
-  while (received < length) {
-    const int n = sockRecv(fd, bytes + received, length - received, flags, timeout_s);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return -1;
-    }
-    if (n == 0) break;
-    received += static_cast<std::size_t>(n);
-  }
-  return static_cast<int>(received);
+  return receiveRepeated(buffer, length, [&](char* dest, std::size_t want) -> ssize_t {
+    return sockRecv(fd, dest, want, flags, timeout_s);
+  });
 }
 
 int sockSetReceiveTimeout(int fd, int timeout_s) {
@@ -153,26 +162,13 @@ int sockSetReceiveTimeout(int fd, int timeout_s) {
 }
 
 int sockRecvAll(int fd, void* buffer, std::size_t length) {
-  if (length > INT_MAX) {
-    errno = EINVAL;
-    return -1;
-  }
-  auto* bytes = static_cast<char*>(buffer);
-  std::size_t received = 0;
-  while (received < length) {
+  return receiveRepeated(buffer, length, [fd](char* dest, std::size_t want) {
     // The kernel bounds each call by the socket's receive time-out; a call that brings bytes
     // starts a new one, the same bound sockRecvN gives.
-    const ssize_t n = recv(fd, bytes + received, length - received, MSG_WAITALL);
-    if (n > 0) {
-      received += static_cast<std::size_t>(n);
-      continue;
-    }
-    if (n == 0) break;
-    if (errno == EINTR) continue;
-    if (errno == EAGAIN || errno == EWOULDBLOCK) errno = ETIMEDOUT;
-    return -1;
-  }
-  return static_cast<int>(received);
+    const ssize_t n = recv(fd, dest, want, MSG_WAITALL);
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) errno = ETIMEDOUT;
+    return n;
+  });
 }
 
 int sockSendAll(int fd, const void* data, std::size_t length, int flags) {
