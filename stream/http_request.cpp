@@ -32,7 +32,9 @@ int openQuery(std::string_view path, std::string_view host, int port, std::strin
   return httpOpen(address.s_addr, port, user, password, path, kRequestTimeout_s, watch);
 }
 
-void closeQuery(int fd, SocketWatch* watch) {
+// Forgets the socket in its watch before closing it, so that a cancel never reaches a reused
+// number.
+void closeWatched(int fd, SocketWatch* watch) {
   unwatchSocket(watch, fd);
   sockClose(fd);
 }
@@ -106,14 +108,14 @@ int httpOpen(std::uint32_t address_be, int port, std::string_view user, std::str
   std::string authorization;
   if (!user.empty() || !password.empty()) {
     if (makeBasicAuth(user, password, "Authorization", kAuthLineCapacity, authorization) < 0) {
-      closeQuery(fd, watch);
+      closeWatched(fd, watch);
       return -1;
     }
   }
 
   std::string host;
   if (formatDotted(address_be, host, kHostTextCapacity) < 0) {
-    closeQuery(fd, watch);
+    closeWatched(fd, watch);
     return -1;
   }
 
@@ -125,7 +127,7 @@ int httpOpen(std::uint32_t address_be, int port, std::string_view user, std::str
   request.append(authorization).append("\r\n");
 
   if (sockSendAll(fd, request.data(), request.size(), 0) < 0) {
-    closeQuery(fd, watch);
+    closeWatched(fd, watch);
     return -1;
   }
   return fd;
@@ -182,7 +184,7 @@ int httpQuery(std::string_view path, std::string_view host, int port, std::strin
       }
     }
   }
-  closeQuery(fd, watch);
+  closeWatched(fd, watch);
   return result < 0 ? kQueryFailed : result;
 }
 
