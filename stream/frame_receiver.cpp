@@ -31,14 +31,21 @@ struct ByteSource {
   std::size_t early_used = 0;
 
   // Fills [dest, dest + length) with the next `length` bytes: 1, or kFrameLost when the socket
-  // fails, times out or closes first. A length of 0 takes nothing and succeeds.
-  int take(std::uint8_t* dest, std::size_t length) {
+  // fails, times out or closes first. A length of 0 takes nothing and succeeds. With `extra`, up
+  // to that many more bytes are taken behind them if they have arrived; `*surplus` counts them.
+  int take(std::uint8_t* dest, std::size_t length, std::size_t extra = 0,
+           std::size_t* surplus = nullptr) {
+    if (surplus != nullptr) *surplus = 0;
     const std::size_t from_early = std::min(length, early.size() - early_used);
     std::memcpy(dest, early.data() + early_used, from_early);
     early_used += from_early;
     const std::size_t rest = length - from_early;
     if (rest == 0) return 1;
-    return receiveExact(fd, dest + from_early, rest);
+    if (extra == 0) return receiveExact(fd, dest + from_early, rest);
+    const int n = sockRecvAtLeast(fd, dest + from_early, rest, rest + extra);
+    if (n < 0 || static_cast<std::size_t>(n) < rest) return kFrameLost;
+    if (surplus != nullptr) *surplus = static_cast<std::size_t>(n) - rest;
+    return 1;
   }
 };
 
@@ -68,7 +75,8 @@ void storeBe32(std::uint8_t* p, std::uint32_t value) {
 }  // namespace
 
 int recvNextFrame(int fd, std::uint8_t* buffer, std::size_t capacity, std::size_t pending,
-                  int* daemon_id) {
+                  int* daemon_id, std::size_t* read_ahead) {
+  if (read_ahead != nullptr) *read_ahead = 0;
   if (pending > capacity || capacity < kRecordFixedBytes + kPartHeaderBytes) return kFrameTooLarge;
   ByteSource source;
   source.fd = fd;
@@ -102,27 +110,34 @@ int recvNextFrame(int fd, std::uint8_t* buffer, std::size_t capacity, std::size_
   // rest of the record and the next part header, without tables the extension and then the data
   // with the part header.
   std::uint8_t* part = buffer + record_end;
+  const std::size_t room_behind = capacity - (record_end + kPartHeaderBytes);
+  const std::size_t extra = read_ahead != nullptr ? std::min(kRecordFixedBytes, room_behind) : 0;
+  std::size_t surplus = 0;
   if (tables_omitted) {
     if (source.take(buffer + kRecordFixedBytes, extension) != 1) return kFrameLost;
     if (extension < kTableGapBytes) {
       // The rest of the gap is emptied: the first frame after a connect leaves answer bytes there.
       std::memset(buffer + kRecordFixedBytes + extension, 0, kTableGapBytes - extension);
     }
-    if (source.take(buffer + data_at, static_cast<std::size_t>(data) + kPartHeaderBytes) != 1) {
+    if (source.take(buffer + data_at, static_cast<std::size_t>(data) + kPartHeaderBytes, extra,
+                    &surplus) != 1) {
       return kFrameLost;
     }
     storeBe32(buffer + 48, static_cast<std::uint32_t>(record_end));
     storeBe16(buffer + 4, 56);
   } else if (source.take(buffer + kRecordFixedBytes,
-                         record_end + kPartHeaderBytes - kRecordFixedBytes) != 1) {
+                         record_end + kPartHeaderBytes - kRecordFixedBytes, extra, &surplus) != 1) {
     return kFrameLost;
   }
   if (!isPartHeader(part)) return kFrameBadPartHeader;
   (void)readDaemonId(part + kPartHeaderStart.size(), daemon_id);
+  if (read_ahead != nullptr) *read_ahead = surplus;
   return 1;
 }
 
-int recvFirstFrame(int fd, std::uint8_t* buffer, std::size_t capacity, int* daemon_id) {
+int recvFirstFrame(int fd, std::uint8_t* buffer, std::size_t capacity, int* daemon_id,
+                   std::size_t* read_ahead) {
+  if (read_ahead != nullptr) *read_ahead = 0;
   if (capacity < kRecordFixedBytes + kPartHeaderBytes) return kFrameTooLarge;
   // Once per connection: the bound of every bulk receive of the frames that follow.
   if (sockSetReceiveTimeout(fd, kRequestTimeout_s) != 0) return kFrameLost;
@@ -161,13 +176,29 @@ int recvFirstFrame(int fd, std::uint8_t* buffer, std::size_t capacity, int* daem
     pending = n - kPartHeaderBytes;
     std::memmove(buffer, buffer + kPartHeaderBytes, pending);
   }
-  return recvNextFrame(fd, buffer, capacity, pending, daemon_id);
+  return recvNextFrame(fd, buffer, capacity, pending, daemon_id, read_ahead);
 }
 
-int receiveFrame(int fd, std::uint8_t* buffer, std::size_t capacity, int* in_step, int* daemon_id) {
-  const int result = *in_step == 1 ? recvNextFrame(fd, buffer, capacity, 0, daemon_id)
-                                   : recvFirstFrame(fd, buffer, capacity, daemon_id);
+int receiveFrame(int fd, std::uint8_t* buffer, std::size_t capacity, int* in_step, int* daemon_id,
+                 ReadAhead* ahead) {
+  std::size_t surplus = 0;
+  std::size_t* read_ahead = ahead != nullptr ? &surplus : nullptr;
+  int result = 0;
+  if (*in_step == 1) {
+    const std::size_t pending = ahead != nullptr ? std::min(ahead->count, capacity) : 0;
+    if (pending > 0) std::memcpy(buffer, ahead->bytes.data(), pending);
+    result = recvNextFrame(fd, buffer, capacity, pending, daemon_id, read_ahead);
+  } else {
+    result = recvFirstFrame(fd, buffer, capacity, daemon_id, read_ahead);
+  }
   *in_step = result == 1 ? 1 : 0;
+  if (ahead != nullptr) {
+    // On success the surplus sits right behind the part header that ends the buffer's record.
+    ahead->count = surplus;
+    if (surplus > 0) {
+      std::memcpy(ahead->bytes.data(), buffer + loadBe32(buffer + 48) + kPartHeaderBytes, surplus);
+    }
+  }
   return result;
 }
 

@@ -180,8 +180,8 @@ void streamThread(RSP* session) {
     auto* bytes = static_cast<std::uint8_t*>(buffer);
     const std::size_t capacity = bufferWord(buffer, 0);
     int daemon_id = session->daemon_id.load();
-    const int result =
-        receiveFrame(session->socket, bytes, capacity, &session->part_header_flag, &daemon_id);
+    const int result = receiveFrame(session->socket, bytes, capacity, &session->part_header_flag,
+                                    &daemon_id, &session->read_ahead);
     session->daemon_id.store(daemon_id);
     if (result != 1) {
       closeStreamSocket(session);

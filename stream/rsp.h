@@ -23,6 +23,7 @@
 #include <thread>
 
 #include "stream/frame_queue.h"
+#include "stream/frame_receiver.h"
 #include "stream/sbpool.h"
 #include "stream/socket_io.h"
 
@@ -126,6 +127,7 @@ struct RSP {
 
   // streamThread only.
   int part_header_flag = 0;  // 0: next receive is the first after connecting
+  ReadAhead read_ahead;      // the next record's first bytes, received with the frame before
 
   std::thread stream_thread;
   std::thread dispatch_thread;

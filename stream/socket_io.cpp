@@ -171,6 +171,25 @@ int sockRecvAll(int fd, void* buffer, std::size_t length) {
   });
 }
 
+int sockRecvAtLeast(int fd, void* buffer, std::size_t need, std::size_t want) {
+  if (want < need || want > INT_MAX) {
+    errno = EINVAL;
+    return -1;
+  }
+  ssize_t n = 0;
+  do {
+    n = recv(fd, buffer, want, 0);
+  } while (n < 0 && errno == EINTR);
+  if (n < 0) {
+    if (errno == EAGAIN || errno == EWOULDBLOCK) errno = ETIMEDOUT;
+    return -1;
+  }
+  const auto got = static_cast<std::size_t>(n);
+  if (got >= need || got == 0) return static_cast<int>(got);
+  const int rest = sockRecvAll(fd, static_cast<char*>(buffer) + got, need - got);
+  return rest < 0 ? -1 : static_cast<int>(got) + rest;
+}
+
 int sockSendAll(int fd, const void* data, std::size_t length, int flags) {
   if (length > INT_MAX) {
     errno = EINVAL;

@@ -55,6 +55,13 @@ inline constexpr int kRequestTimeout_s = 5;
 // sockRecvN. Blocks.
 [[nodiscard]] int sockRecvAll(int fd, void* buffer, std::size_t length);
 
+// Receives at least `need` and at most `want` bytes (want >= need): one receive takes whatever has
+// arrived, up to `want`; when that is less than `need`, sockRecvAll waits for the rest of `need`
+// only. So bytes that follow `need` are taken when they are there already, never waited for.
+// Returns the number of bytes received (fewer than `need` only if the peer closed the
+// connection), or -1 on a time-out or failure, each receive bounded as for sockRecvAll. Blocks.
+[[nodiscard]] int sockRecvAtLeast(int fd, void* buffer, std::size_t need, std::size_t want);
+
 // Sends all `length` bytes (no time-out). Returns `length`, or -1 on failure. A peer that has gone
 // away gives -1 (errno EPIPE or ECONNRESET), never a SIGPIPE. Lengths above INT_MAX are refused
 // with -1 (errno EINVAL). Blocks.

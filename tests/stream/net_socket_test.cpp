@@ -96,6 +96,9 @@ TEST_F(NetSocket, ReceiveTimeOutKeepsTheSocketOpen) {
     errno = 0;
     EXPECT_EQ(sockRecvAll(fd, &byte, 1), -1);
     EXPECT_EQ(errno, ETIMEDOUT);
+    errno = 0;
+    EXPECT_EQ(sockRecvAtLeast(fd, &byte, 1, 1), -1);
+    EXPECT_EQ(errno, ETIMEDOUT);
     EXPECT_TRUE(isOpen(fd));
   }
   sockClose(fd);
@@ -120,6 +123,29 @@ TEST_F(NetSocket, ReceiveAllCollectsSeveralWritesAndStopsAtTheEnd) {
     EXPECT_EQ(buffer.substr(0, 5), "efghi");
     sockClose(fd);
   }
+}
+
+TEST_F(NetSocket, ReceiveAtLeastTakesWhatHasArrivedButWaitsOnlyForWhatIsNeeded) {
+  int fds[2] = {-1, -1};
+  ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+  std::string buffer(16, '\0');
+  ASSERT_EQ(write(fds[1], "abcdef", 6), 6);
+  EXPECT_EQ(sockRecvAtLeast(fds[0], buffer.data(), 2, 4), 4);
+  EXPECT_EQ(buffer.substr(0, 4), "abcd");
+  EXPECT_EQ(sockRecvAtLeast(fds[0], buffer.data(), 1, 10), 2);
+  EXPECT_EQ(buffer.substr(0, 2), "ef");
+  // Fewer than needed: the rest is waited for; a close before it comes ends the wait.
+  std::thread writer([&] {
+    EXPECT_EQ(write(fds[1], "gh", 2), 2);
+    close(fds[1]);
+  });
+  EXPECT_EQ(sockRecvAtLeast(fds[0], buffer.data(), 5, 8), 2);
+  EXPECT_EQ(buffer.substr(0, 2), "gh");
+  writer.join();
+  errno = 0;
+  EXPECT_EQ(sockRecvAtLeast(fds[0], buffer.data(), 4, 2), -1);
+  EXPECT_EQ(errno, EINVAL);
+  close(fds[0]);
 }
 
 TEST_F(NetSocket, SendToAClosedPeerFailsWithoutSignal) {

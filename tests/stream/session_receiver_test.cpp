@@ -52,7 +52,7 @@ class FrameReceiver : public ::testing::Test {
   }
 
   int receive() {
-    return receiveFrame(fds_[0], buffer_.data(), buffer_.size(), &in_step_, &daemon_);
+    return receiveFrame(fds_[0], buffer_.data(), buffer_.size(), &in_step_, &daemon_, &ahead_);
   }
 
   std::string delivered(std::size_t length) const {
@@ -63,6 +63,7 @@ class FrameReceiver : public ::testing::Test {
   std::vector<std::uint8_t> buffer_;
   int in_step_ = 0;
   int daemon_ = kNoDaemonId;
+  ReadAhead ahead_;
 
  private:
   std::chrono::milliseconds previous_{};
@@ -109,6 +110,41 @@ TEST_F(FrameReceiver, FrameWithoutTablesGetsAGapAndARewrittenHeader) {
   EXPECT_EQ(out.substr(68, 595), std::string(595, '\0'));
   EXPECT_EQ(out.substr(663), record.substr(68));
   EXPECT_EQ(delivered(record.size() + 595 + 62).substr(record.size() + 595), partHeader(8));
+}
+
+TEST_F(FrameReceiver, RecordsBehindARewrittenOneArriveWhole) {
+  // What was read ahead behind a record without tables lies behind its rewritten length.
+  const std::string shortened =
+      wireRecord({.camera_number = 1, .coding_flags = 1, .extension_bytes = 8, .data_bytes = 700});
+  const std::string full = wireRecord({.camera_number = 3, .data_bytes = 800, .seed = 5});
+  serve(streamAnswerHead() + partHeader(1) + shortened + partHeader(2) + full + partHeader(3) +
+        shortened + partHeader(4));
+  ASSERT_EQ(receive(), 1);
+  EXPECT_EQ(recordBe32(delivered(60), 48), shortened.size() + 595);
+  ASSERT_EQ(receive(), 1);
+  EXPECT_EQ(delivered(full.size()), full);
+  ASSERT_EQ(receive(), 1);
+  EXPECT_EQ(delivered(shortened.size() + 595).substr(663), shortened.substr(68));
+}
+
+TEST_F(FrameReceiver, FrameIsHandedOnWithoutWaitingForTheNextOne) {
+  // The receive time-out is 40 ms here: waiting for bytes of the next record would fail.
+  const std::string first = wireRecord({.camera_number = 1, .data_bytes = 900, .seed = 1});
+  const std::string second = wireRecord({.camera_number = 2, .data_bytes = 1100, .seed = 2});
+  serve(streamAnswerHead() + partHeader(1) + first + partHeader(2));
+  ASSERT_EQ(receive(), 1);
+  EXPECT_EQ(delivered(first.size()), first);
+  EXPECT_EQ(ahead_.count, 0u);
+
+  // The next record trickles in: its first bytes come with the second frame's part header.
+  serve(second + partHeader(3) + first.substr(0, 10));
+  ASSERT_EQ(receive(), 1);
+  EXPECT_EQ(delivered(second.size()), second);
+  EXPECT_EQ(ahead_.count, 10u);
+  serve(first.substr(10) + partHeader(4));
+  ASSERT_EQ(receive(), 1);
+  EXPECT_EQ(delivered(first.size()), first);
+  EXPECT_EQ(daemon_, 4);
 }
 
 TEST_F(FrameReceiver, FrameWithTablesIsDeliveredUnchangedWithEveryExtensionLength) {
@@ -167,7 +203,8 @@ TEST_F(FrameReceiver, RecordThatWouldNotFitFailsBeforeWritingPastTheBuffer) {
   // 60 + 603 + data + 62 must fit: one byte more than fits.
   const int data = static_cast<int>(capacity - 60 - 603 - 62 + 1);
   serve(head + wireRecord({.data_bytes = data}) + partHeader(2));
-  EXPECT_EQ(receiveFrame(fds_[0], buffer_.data(), capacity, &in_step_, &daemon_), kFrameTooLarge);
+  EXPECT_EQ(receiveFrame(fds_[0], buffer_.data(), capacity, &in_step_, &daemon_, &ahead_),
+            kFrameTooLarge);
   for (std::size_t i = capacity; i < buffer_.size(); ++i) ASSERT_EQ(buffer_[i], 0x5A) << i;
 }
 
@@ -176,7 +213,7 @@ TEST_F(FrameReceiver, RecordThatJustFitsIsReceived) {
   const int data = static_cast<int>(capacity - 60 - 603 - 62);
   const std::string record = wireRecord({.data_bytes = data});
   serve(streamAnswerHead() + partHeader(1) + record + partHeader(2));
-  EXPECT_EQ(receiveFrame(fds_[0], buffer_.data(), capacity, &in_step_, &daemon_), 1);
+  EXPECT_EQ(receiveFrame(fds_[0], buffer_.data(), capacity, &in_step_, &daemon_, &ahead_), 1);
   EXPECT_EQ(delivered(record.size()), record);
 }
 
