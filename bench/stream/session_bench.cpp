@@ -140,7 +140,9 @@ struct BenchOwner {
     if (self->measuring.load() && session != nullptr) {
       self->latencies_ns.push_back(session->delivery_latency_ns.load());
     }
-    if (self->frames.fetch_add(1) + 1 >= self->target.load()) {
+    // Only the frame that reaches the target wakes the waiter: the waiter checks the count itself
+    // before it sleeps, and the frames behind the target cost the session nothing extra.
+    if (self->frames.fetch_add(1) + 1 == self->target.load()) {
       std::lock_guard lock(self->mutex);
       self->reached.notify_all();
     }
