@@ -47,6 +47,23 @@ struct ByteSource {
     if (surplus != nullptr) *surplus = static_cast<std::size_t>(n) - rest;
     return 1;
   }
+
+  // take(first, first_length) then take(second, second_length, extra, surplus), in one receive
+  // once the early bytes are used up.
+  int takeTwo(std::uint8_t* first, std::size_t first_length, std::uint8_t* second,
+              std::size_t second_length, std::size_t extra, std::size_t* surplus) {
+    if (early_used < early.size()) {
+      if (take(first, first_length) != 1) return kFrameLost;
+      return take(second, second_length, extra, surplus);
+    }
+    *surplus = 0;
+    const iovec pieces[2] = {{first, first_length}, {second, second_length + extra}};
+    const std::size_t need = first_length + second_length;
+    const int n = sockRecvPiecesAtLeast(fd, pieces, 2, need);
+    if (n < 0 || static_cast<std::size_t>(n) < need) return kFrameLost;
+    *surplus = static_cast<std::size_t>(n) - need;
+    return 1;
+  }
 };
 
 bool isPartHeader(const std::uint8_t* bytes) {
@@ -114,13 +131,12 @@ int recvNextFrame(int fd, std::uint8_t* buffer, std::size_t capacity, std::size_
   const std::size_t extra = read_ahead != nullptr ? std::min(kRecordFixedBytes, room_behind) : 0;
   std::size_t surplus = 0;
   if (tables_omitted) {
-    if (source.take(buffer + kRecordFixedBytes, extension) != 1) return kFrameLost;
     if (extension < kTableGapBytes) {
       // The rest of the gap is emptied: the first frame after a connect leaves answer bytes there.
       std::memset(buffer + kRecordFixedBytes + extension, 0, kTableGapBytes - extension);
     }
-    if (source.take(buffer + data_at, static_cast<std::size_t>(data) + kPartHeaderBytes, extra,
-                    &surplus) != 1) {
+    if (source.takeTwo(buffer + kRecordFixedBytes, extension, buffer + data_at,
+                       static_cast<std::size_t>(data) + kPartHeaderBytes, extra, &surplus) != 1) {
       return kFrameLost;
     }
     storeBe32(buffer + 48, static_cast<std::uint32_t>(record_end));

@@ -6,6 +6,8 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <climits>
@@ -171,23 +173,54 @@ int sockRecvAll(int fd, void* buffer, std::size_t length) {
   });
 }
 
-int sockRecvAtLeast(int fd, void* buffer, std::size_t need, std::size_t want) {
-  if (want < need || want > INT_MAX) {
+int sockRecvPiecesAtLeast(int fd, const iovec* pieces, int count, std::size_t need) {
+  std::size_t want = 0;
+  for (int i = 0; i < count && pieces != nullptr; ++i) want += pieces[i].iov_len;
+  if (pieces == nullptr || count <= 0 || count > kMaxReceivePieces || want < need ||
+      want > INT_MAX) {
     errno = EINVAL;
     return -1;
   }
-  ssize_t n = 0;
-  do {
-    n = recv(fd, buffer, want, 0);
-  } while (n < 0 && errno == EINTR);
-  if (n < 0) {
-    if (errno == EAGAIN || errno == EWOULDBLOCK) errno = ETIMEDOUT;
-    return -1;
+  std::size_t got = 0;
+  std::size_t limit = want;  // the first receive takes whatever has come, up to every piece
+  int flags = 0;
+  while (got < need) {
+    // The pieces from byte `got` on, cut to `limit` bytes in all.
+    std::array<iovec, kMaxReceivePieces> rest{};
+    std::size_t skip = got;
+    std::size_t left = limit - got;
+    int used = 0;
+    for (int i = 0; i < count && left > 0; ++i) {
+      if (skip >= pieces[i].iov_len) {
+        skip -= pieces[i].iov_len;
+        continue;
+      }
+      const std::size_t length = std::min(pieces[i].iov_len - skip, left);
+      rest[used++] = {static_cast<char*>(pieces[i].iov_base) + skip, length};
+      left -= length;
+      skip = 0;
+    }
+    msghdr message{};
+    message.msg_iov = rest.data();
+    message.msg_iovlen = static_cast<std::size_t>(used);
+    const ssize_t n = recvmsg(fd, &message, flags);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      if (errno == EAGAIN || errno == EWOULDBLOCK) errno = ETIMEDOUT;
+      return -1;
+    }
+    if (n == 0) break;
+    got += static_cast<std::size_t>(n);
+    // From now on only what is still needed, completed by the kernel as in sockRecvAll.
+    limit = need;
+    flags = MSG_WAITALL;
   }
-  const auto got = static_cast<std::size_t>(n);
-  if (got >= need || got == 0) return static_cast<int>(got);
-  const int rest = sockRecvAll(fd, static_cast<char*>(buffer) + got, need - got);
-  return rest < 0 ? -1 : static_cast<int>(got) + rest;
+  return static_cast<int>(got);
+}
+
+int sockRecvAtLeast(int fd, void* buffer, std::size_t need, std::size_t want) {
+  const iovec whole{buffer, want};
+  return sockRecvPiecesAtLeast(fd, &whole, 1, need);
 }
 
 int sockSendAll(int fd, const void* data, std::size_t length, int flags) {

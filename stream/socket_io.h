@@ -16,6 +16,7 @@
 #pragma once
 
 #include <netinet/in.h>
+#include <sys/uio.h>
 
 #include <chrono>
 #include <cstddef>
@@ -61,6 +62,12 @@ inline constexpr int kRequestTimeout_s = 5;
 // Returns the number of bytes received (fewer than `need` only if the peer closed the
 // connection), or -1 on a time-out or failure, each receive bounded as for sockRecvAll. Blocks.
 [[nodiscard]] int sockRecvAtLeast(int fd, void* buffer, std::size_t need, std::size_t want);
+
+// sockRecvAtLeast over up to kMaxReceivePieces separate pieces, filled in order (one receive for
+// bytes that belong in different places); `want` is the pieces' total size. Pieces of 0 bytes are
+// allowed. More pieces, or pieces smaller than `need` in all, give -1 (errno EINVAL).
+inline constexpr int kMaxReceivePieces = 4;
+[[nodiscard]] int sockRecvPiecesAtLeast(int fd, const iovec* pieces, int count, std::size_t need);
 
 // Sends all `length` bytes (no time-out). Returns `length`, or -1 on failure. A peer that has gone
 // away gives -1 (errno EPIPE or ECONNRESET), never a SIGPIPE. Lengths above INT_MAX are refused

@@ -148,6 +148,35 @@ TEST_F(NetSocket, ReceiveAtLeastTakesWhatHasArrivedButWaitsOnlyForWhatIsNeeded) 
   close(fds[0]);
 }
 
+TEST_F(NetSocket, ReceiveIntoPiecesFillsThemInOrder) {
+  int fds[2] = {-1, -1};
+  ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+  std::string first(3, '.');
+  std::string second(6, '.');
+  const iovec pieces[3] = {{first.data(), 3}, {nullptr, 0}, {second.data(), 6}};
+  // Part of what is needed first, the rest (and more) later: the rest completes the pieces in
+  // order, and what follows the need is not waited for.
+  ASSERT_EQ(write(fds[1], "ab", 2), 2);
+  std::thread writer([&] { EXPECT_EQ(write(fds[1], "cdefg", 5), 5); });
+  EXPECT_EQ(sockRecvPiecesAtLeast(fds[0], pieces, 3, 7), 7);
+  writer.join();
+  EXPECT_EQ(first, "abc");
+  EXPECT_EQ(second, "defg..");
+  ASSERT_EQ(write(fds[1], "hijklmnop", 9), 9);
+  EXPECT_EQ(sockRecvPiecesAtLeast(fds[0], pieces, 3, 2), 9);
+  EXPECT_EQ(first + second, "hijklmnop");
+
+  errno = 0;
+  EXPECT_EQ(sockRecvPiecesAtLeast(fds[0], pieces, 3, 10), -1);
+  EXPECT_EQ(errno, EINVAL);
+  const iovec too_many[kMaxReceivePieces + 1] = {};
+  errno = 0;
+  EXPECT_EQ(sockRecvPiecesAtLeast(fds[0], too_many, kMaxReceivePieces + 1, 0), -1);
+  EXPECT_EQ(errno, EINVAL);
+  close(fds[0]);
+  close(fds[1]);
+}
+
 TEST_F(NetSocket, SendToAClosedPeerFailsWithoutSignal) {
   auto server = std::make_unique<LoopbackServer>(LoopbackReply::keepingOpen({}, false));
   const int fd = connectTo(*server);
