@@ -123,9 +123,9 @@ int recvNextFrame(int fd, std::uint8_t* buffer, std::size_t capacity, std::size_
     return kFrameTooLarge;
   }
 
-  // The pieces that lie back to back in the buffer are received together: with tables the whole
-  // rest of the record and the next part header, without tables the extension and then the data
-  // with the part header.
+  // One receive brings the rest of the frame: with tables the whole rest of the record and the next
+  // part header, which lie back to back; without tables the extension and, scattered behind the
+  // gap, the data with the part header.
   std::uint8_t* part = buffer + record_end;
   const std::size_t room_behind = capacity - (record_end + kPartHeaderBytes);
   const std::size_t extra = read_ahead != nullptr ? std::min(kRecordFixedBytes, room_behind) : 0;

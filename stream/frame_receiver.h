@@ -44,7 +44,8 @@ inline constexpr int kNoDaemonId = -1;
                                  std::size_t* read_ahead = nullptr);
 
 // Reads one frame record and the part header behind it. `pending` bytes of the stream are already
-// at the start of `buffer` (only the first frame after connecting brings any); each is put where
+// at the start of `buffer` (answer bytes behind the first part header after connecting, or what the
+// frame before read ahead); each is put where
 // the receives would have put it. Returns 1 (the buffer starts with the record, possibly rewritten
 // as described above, followed by the 62-byte part header) or kFrameLost, kFrameBadPartHeader,
 // kFrameTooLarge. Each receive waits at most the socket's receive time-out (recvFirstFrame sets
