@@ -47,11 +47,12 @@ inline constexpr int kNoDaemonId = -1;
 // at the start of `buffer` (answer bytes behind the first part header after connecting, or what the
 // frame before read ahead); each is put where the receives would have put it. Returns 1 (the
 // buffer starts with the record, possibly rewritten as described above, followed by the 62-byte
-// part header) or kFrameLost, kFrameBadPartHeader, kFrameTooLarge. Each receive waits at most the socket's receive time-out (recvFirstFrame sets
-// it; without one it waits for ever). A record that, with the part header behind it, would not fit
-// `capacity` fails with kFrameTooLarge before anything is written past its fixed part. A record
-// whose lengths contradict each other (app_length below 56, record_length not covering its fixed
-// part, extension and tables) fails with kFrameLost like a record without data.
+// part header) or kFrameLost, kFrameBadPartHeader, kFrameTooLarge. Each receive waits at most the
+// socket's receive time-out (recvFirstFrame sets it; without one it waits for ever). A record
+// that, with the part header behind it, would not fit `capacity` fails with kFrameTooLarge before
+// anything is written past its fixed part. A record whose lengths contradict each other
+// (app_length below 56, record_length not covering its fixed part, extension and tables) fails
+// with kFrameLost like a record without data.
 // With `read_ahead`, the receive that ends with the part header also takes up to
 // kRecordFixedBytes bytes of the next record when they have arrived already and the buffer has
 // room (it never waits for them): they follow the part header in the buffer, and `*read_ahead`
