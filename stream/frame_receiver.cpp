@@ -23,6 +23,14 @@ int receiveExact(int fd, std::uint8_t* dest, std::size_t length) {
   return sockRecvAll(fd, dest, length) == static_cast<int>(length) ? 1 : kFrameLost;
 }
 
+// The result of a receive of at least `need` bytes: 1 with `*surplus` the bytes behind them, or
+// kFrameLost when the socket failed, timed out or closed first.
+int checkAtLeast(int received, std::size_t need, std::size_t* surplus) {
+  if (received < 0 || static_cast<std::size_t>(received) < need) return kFrameLost;
+  if (surplus != nullptr) *surplus = static_cast<std::size_t>(received) - need;
+  return 1;
+}
+
 // Hands out the bytes of the stream in wire order: first a copy of the bytes that arrived early
 // (behind the fixed part of the first frame), then the socket.
 struct ByteSource {
@@ -42,10 +50,7 @@ struct ByteSource {
     const std::size_t rest = length - from_early;
     if (rest == 0) return 1;
     if (extra == 0) return receiveExact(fd, dest + from_early, rest);
-    const int n = sockRecvAtLeast(fd, dest + from_early, rest, rest + extra);
-    if (n < 0 || static_cast<std::size_t>(n) < rest) return kFrameLost;
-    if (surplus != nullptr) *surplus = static_cast<std::size_t>(n) - rest;
-    return 1;
+    return checkAtLeast(sockRecvAtLeast(fd, dest + from_early, rest, rest + extra), rest, surplus);
   }
 
   // take(first, first_length) then take(second, second_length, extra, surplus), in one receive
@@ -59,10 +64,7 @@ struct ByteSource {
     *surplus = 0;
     const iovec pieces[2] = {{first, first_length}, {second, second_length + extra}};
     const std::size_t need = first_length + second_length;
-    const int n = sockRecvPiecesAtLeast(fd, pieces, 2, need);
-    if (n < 0 || static_cast<std::size_t>(n) < need) return kFrameLost;
-    *surplus = static_cast<std::size_t>(n) - need;
-    return 1;
+    return checkAtLeast(sockRecvPiecesAtLeast(fd, pieces, 2, need), need, surplus);
   }
 };
 

@@ -164,13 +164,8 @@ int sockSetReceiveTimeout(int fd, int timeout_s) {
 }
 
 int sockRecvAll(int fd, void* buffer, std::size_t length) {
-  return receiveRepeated(buffer, length, [fd](char* dest, std::size_t want) {
-    // The kernel bounds each call by the socket's receive time-out; a call that brings bytes
-    // starts a new one, the same bound sockRecvN gives.
-    const ssize_t n = recv(fd, dest, want, MSG_WAITALL);
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) errno = ETIMEDOUT;
-    return n;
-  });
+  const iovec whole{buffer, length};
+  return sockRecvPiecesAtLeast(fd, &whole, 1, length);
 }
 
 int sockRecvPiecesAtLeast(int fd, const iovec* pieces, int count, std::size_t need) {
@@ -181,9 +176,11 @@ int sockRecvPiecesAtLeast(int fd, const iovec* pieces, int count, std::size_t ne
     errno = EINVAL;
     return -1;
   }
+  // The first receive takes whatever has come, up to every piece; without room beyond `need` the
+  // kernel completes it at once.
   std::size_t got = 0;
-  std::size_t limit = want;  // the first receive takes whatever has come, up to every piece
-  int flags = 0;
+  std::size_t limit = want;
+  int flags = want == need ? MSG_WAITALL : 0;
   while (got < need) {
     // The pieces from byte `got` on, cut to `limit` bytes in all.
     std::array<iovec, kMaxReceivePieces> rest{};
@@ -211,7 +208,8 @@ int sockRecvPiecesAtLeast(int fd, const iovec* pieces, int count, std::size_t ne
     }
     if (n == 0) break;
     got += static_cast<std::size_t>(n);
-    // From now on only what is still needed, completed by the kernel as in sockRecvAll.
+    // From now on only what is still needed, completed by the kernel: it wakes the thread once
+    // per call instead of once per arriving segment, each call bounded by SO_RCVTIMEO.
     limit = need;
     flags = MSG_WAITALL;
   }

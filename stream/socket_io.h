@@ -57,9 +57,9 @@ inline constexpr int kRequestTimeout_s = 5;
 [[nodiscard]] int sockRecvAll(int fd, void* buffer, std::size_t length);
 
 // Receives at least `need` and at most `want` bytes (want >= need): one receive takes whatever has
-// arrived, up to `want`; when that is less than `need`, sockRecvAll waits for the rest of `need`
-// only. So bytes that follow `need` are taken when they are there already, never waited for.
-// Returns the number of bytes received (fewer than `need` only if the peer closed the
+// arrived, up to `want`; when that is less than `need`, the rest of `need` only is waited for as
+// sockRecvAll waits. So bytes that follow `need` are taken when they are there already, never
+// waited for. Returns the number of bytes received (fewer than `need` only if the peer closed the
 // connection), or -1 on a time-out or failure, each receive bounded as for sockRecvAll. Blocks.
 [[nodiscard]] int sockRecvAtLeast(int fd, void* buffer, std::size_t need, std::size_t want);
 
