@@ -74,8 +74,12 @@ bool Semaphore::release(int count) {
     if (count > maximum_ - countOf(word)) return false;
   } while (!word_.compare_exchange_weak(word, word + static_cast<std::uint64_t>(count),
                                         std::memory_order_release));
-  if (waitersOf(word) > 0) {
-    const int wake = static_cast<int>(std::min<std::uint64_t>(waitersOf(word), count));
+  // While the count was above 0, as many waiters as it held were awake already (woken by the
+  // releases that raised it, or not asleep yet): only the waiters beyond it may sleep. Waking those
+  // alone spares a system call per release when the woken thread has not run yet.
+  const std::uint64_t available = static_cast<std::uint64_t>(countOf(word));
+  if (waitersOf(word) > available) {
+    const int wake = static_cast<int>(std::min<std::uint64_t>(waitersOf(word) - available, count));
     syscall(SYS_futex, futex_word, FUTEX_WAKE_PRIVATE, wake, nullptr, nullptr, 0);
   }
   return true;

@@ -39,6 +39,15 @@ TEST(Semaphore, ReleaseOfManyWakesAsManyWaiters) {
   EXPECT_EQ(s.count(), 0);
 }
 
+TEST(Semaphore, ReleasesOneByOneWakeEveryWaiter) {
+  Semaphore s(0, 8);
+  std::vector<std::thread> waiters;
+  for (int i = 0; i < 3; ++i) waiters.emplace_back([&] { s.acquire(); });
+  for (int i = 0; i < 3; ++i) EXPECT_TRUE(s.release());
+  for (auto& waiter : waiters) waiter.join();
+  EXPECT_EQ(s.count(), 0);
+}
+
 // Many hand-overs between threads that keep meeting at an empty count: a lost wake-up leaves a
 // consumer asleep for ever (the test then hangs), a double one ends with a count above 0.
 TEST(Semaphore, NoWakeUpIsLostUnderContention) {
@@ -54,6 +63,25 @@ TEST(Semaphore, NoWakeUpIsLostUnderContention) {
         while (!s.release()) std::this_thread::yield();  // at the maximum: wait for a consumer
       }
     });
+  }
+  for (auto& thread : threads) thread.join();
+  EXPECT_EQ(s.count(), 0);
+}
+
+// More consumers than the count ever holds, fed one release at a time: every release that finds
+// a count above 0 relies on waiters woken before it.
+TEST(Semaphore, NoWakeUpIsLostWithManyWaitersAndOneProducer) {
+  constexpr int kPerConsumer = 5000;
+  constexpr int kConsumers = 4;
+  Semaphore s(0, 2);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kConsumers; ++t) {
+    threads.emplace_back([&] {
+      for (int i = 0; i < kPerConsumer; ++i) s.acquire();
+    });
+  }
+  for (int i = 0; i < kPerConsumer * kConsumers; ++i) {
+    while (!s.release()) std::this_thread::yield();
   }
   for (auto& thread : threads) thread.join();
   EXPECT_EQ(s.count(), 0);
