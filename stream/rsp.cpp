@@ -31,7 +31,7 @@ constexpr std::size_t kPauseQueryBytes = 512;
 // frame to each other; as batch threads, waking one does not preempt the other, so under load a
 // pair of frames costs one switch each way instead of one per frame, and the receiving thread no
 // longer cuts into a decode. Other threads (the window's included) still preempt them as before.
-void nameSessionThread(const char* name) {
+void prepareSessionThread(const char* name) {
   pthread_setname_np(pthread_self(), name);
   const sched_param no_priority{};
   (void)pthread_setschedparam(pthread_self(), SCHED_BATCH, &no_priority);
@@ -138,7 +138,7 @@ bool connectStream(RSP* session, int mask, bool* stop) {
 }
 
 void streamThread(RSP* session) {
-  nameSessionThread("kv4r-receive");
+  prepareSessionThread("kv4r-receive");
   int current_mask = 0;
   for (;;) {
     if (session->connected.load() == 0) {
@@ -217,7 +217,7 @@ void streamThread(RSP* session) {
 }
 
 void dispatchThread(RSP* session) {
-  nameSessionThread("kv4r-deliver");
+  prepareSessionThread("kv4r-deliver");
   for (;;) {
     session->dispatch_state.store(kDispatchWaiting);
     auto* descriptor = static_cast<FrameDescriptor*>(QGet(session->queue));
