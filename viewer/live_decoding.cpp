@@ -123,6 +123,10 @@ PictureSize currentPictureSize(CameraPane& pane, PaneDecoding& decoding) {
       {static_cast<int>(pane.picture->width), static_cast<int>(pane.picture->height)});
 }
 
+void interruptGrabs(LiveDecoding& decoding) {
+  for (PaneDecoding& pd : decoding.panes) interruptGrab(pd.grab);
+}
+
 int finishAllRecordings(LiveDecoding& decoding) {
   int finished = 0;
   for (PaneDecoding& pd : decoding.panes) finished += finishRecorders(pd.recorders);

@@ -64,6 +64,11 @@ struct LiveDecoding {
   // painter: pictures are swapped in without waiting for a paint.
   std::function<void(int index, bool whole)> request_repaint;
 
+  // Answers, on the window thread, what the delivering thread waits for there (the key dialog
+  // when key.request_key asks the window thread). A snapshot that waits for the next frame runs it
+  // first and whenever interruptGrabs ends its wait. None: nothing waits for the window thread.
+  std::function<void()> answer_window_requests;
+
   // Frames decoded and dropped, for programs and tests (any thread).
   std::atomic<long long> decoded{0};
   std::atomic<long long> dropped{0};
@@ -91,6 +96,10 @@ void paintPicture(CameraPane& pane, PaneDecoding& decoding,
 
 // The current picture's size after conversion (0 x 0 without a picture), under the picture lock.
 [[nodiscard]] PictureSize currentPictureSize(CameraPane& pane, PaneDecoding& decoding);
+
+// Ends the snapshot waits of every pane (see answer_window_requests). Delivering thread, before
+// it waits for the window thread.
+void interruptGrabs(LiveDecoding& decoding);
 
 // Finishes every open recording of the window (at stream stop, after the session's threads have
 // ended, or when the window goes away). Returns the number of files finished.

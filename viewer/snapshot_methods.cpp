@@ -42,7 +42,15 @@ int getJpeg(ViewerWindow& window, LiveDecoding& decoding, int camera_id,
   jpeg->clear();
   if (!paneCanDeliver(window, camera_id)) return 0;
   if (!window.panes[camera_id - 1].draw.load()) return 0;
-  return grabNextRecord(decoding.panes[camera_id - 1].grab, jpeg);
+  GrabHandoff& grab = decoding.panes[camera_id - 1].grab;
+  for (;;) {
+    // A frame that needs the key cannot arrive while this thread, which would ask for the key,
+    // waits for it: answer such requests first, and again whenever one ends the wait.
+    const std::uint64_t since = grabInterruptions(grab);
+    if (decoding.answer_window_requests) decoding.answer_window_requests();
+    const int length = grabNextRecord(grab, jpeg, kGrabTimeout_ms, since);
+    if (length != kGrabInterrupted) return length;
+  }
 }
 
 int getBitmap(ViewerWindow& window, LiveDecoding& decoding, int camera_id,

@@ -4,7 +4,8 @@
 // cannot deliver.
 //
 // Threads: the caller's (window) thread. getJpeg/saveJpeg block until the pane's next decoded
-// frame, at most kGrabTimeout_ms.
+// frame, at most kGrabTimeout_ms of waiting for frames (a key dialog they open meanwhile, through
+// LiveDecoding::answer_window_requests, does not count).
 #pragma once
 
 #include <cstdint>

@@ -46,6 +46,7 @@ CVidletCtrl::CVidletCtrl(QWidget* parent)
     *typed = requestJpegKey();
     return true;
   };
+  decoding_->answer_window_requests = [this] { answerKeyRequests(); };
   key_prompt_ = [this] { return KeyDialog::ask(this); };
   about_prompt_ = [this] {
     AboutBox box(this);
@@ -681,6 +682,9 @@ std::string CVidletCtrl::requestJpegKey() {
   const std::uint64_t cancellations = key_cancellations_;
   lock.unlock();
   QMetaObject::invokeMethod(this, "answerKeyRequests", Qt::QueuedConnection);
+  // A snapshot waiting on the window thread would hold up the dialog: it answers the request
+  // itself.
+  interruptGrabs(*decoding_);
   lock.lock();
   ++key_waiting_;
   key_answered_.wait(lock, [&] { return key_answers_ >= ticket; });

@@ -2,7 +2,10 @@
 // starts, leftovers, bitmaps and JPEG grabs with their bounded wait.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <filesystem>
+#include <mutex>
 #include <thread>
 
 #include "formats/avi_writer.h"
@@ -190,6 +193,73 @@ TEST(Snapshots, GrabWithoutFramesEndsAfterItsBoundAndLeavesNoFile) {
   live.window.connected.store(0);
   live.window.panes[0].draw.store(true);
   EXPECT_EQ(saveJpeg(live.window, live.decoding, 1, (dir / "x.jpg").string()), 0);
+}
+
+TEST(Snapshots, InterruptionEndsOnlyAGrabThatAskedForIt) {
+  Live live;
+  GrabHandoff& grab = live.decoding.panes[0].grab;
+  std::vector<std::uint8_t> jpeg{1};
+  const std::uint64_t since = grabInterruptions(grab);
+  interruptGrab(grab);  // before the grab starts: still ends it at once
+  EXPECT_EQ(grabNextRecord(grab, &jpeg, 60'000, since), kGrabInterrupted);
+  EXPECT_TRUE(jpeg.empty());
+  EXPECT_FALSE(grab.pending);
+  EXPECT_EQ(grabNextRecord(grab, &jpeg, 20), 0);  // without a count it waits out its bound
+}
+
+// The key dialog's case: the delivering thread holds a frame until the grab's thread has answered
+// it. The grab answers before it waits and again when the request ends its wait.
+TEST(Snapshots, GrabAnswersWhatTheDeliveringThreadWaitsFor) {
+  Live live;
+  GrabHandoff& grab = live.decoding.panes[0].grab;
+  std::mutex mutex;
+  std::condition_variable changed;
+  int answers = 0;
+  bool grab_returned = false;  // a grab that never answers must fail the test, not hang it
+  live.decoding.answer_window_requests = [&] {
+    std::lock_guard lock(mutex);
+    ++answers;
+    changed.notify_all();
+  };
+  auto waitUntilPending = [&] {
+    for (;;) {
+      {
+        std::lock_guard lock(grab.mutex);
+        if (grab.pending) return true;
+      }
+      {
+        std::lock_guard lock(mutex);
+        if (grab_returned) return false;
+      }
+      std::this_thread::yield();
+    }
+  };
+  const auto a = frame(3);
+  std::thread deliverer([&] {
+    if (!waitUntilPending()) return;
+    int seen = 0;
+    {
+      std::lock_guard lock(mutex);
+      seen = answers;
+    }
+    interruptGrabs(live.decoding);
+    {
+      std::unique_lock lock(mutex);
+      changed.wait(lock, [&] { return answers > seen || grab_returned; });
+    }
+    if (waitUntilPending()) (void)live.deliver(0, a);
+  });
+  std::vector<std::uint8_t> jpeg;
+  const int length = getJpeg(live.window, live.decoding, 1, &jpeg);
+  {
+    std::lock_guard lock(mutex);
+    grab_returned = true;
+    changed.notify_all();
+  }
+  deliverer.join();
+  EXPECT_EQ(length, static_cast<int>(a.size()));
+  EXPECT_TRUE(jpeg == a) << "the grab did not get the held frame";
+  EXPECT_EQ(answers, 2);
 }
 
 TEST(Methods, DispatchResultsOfTheEightMethods) {

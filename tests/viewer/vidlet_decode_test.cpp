@@ -88,5 +88,41 @@ TEST(ControlMethods, SnapshotsAndRecordingOfProtectedFramesOverALiveStream) {
   EXPECT_EQ(prompts, 1);
 }
 
+// A host that connects and at once asks for a JPEG, on the window thread, before any key was typed:
+// the first frame waits for the key dialog, which the snapshot opens itself instead of waiting out
+// its bound with nothing.
+TEST(ControlMethods, SnapshotRightAfterConnectingAsksForTheKeyItself) {
+  app();
+  sim::SimOptions options;
+  options.port = 0;
+  options.scenario = sim::defaultScenario();
+  options.scenario.key = "gate7";
+  options.scenario.camera_count = 1;
+  options.scenario.cameras.resize(1);
+  options.scenario.cameras[0].mode = 3;
+  options.scenario.cameras[0].fps = 20;
+  sim::SimulatorPtr simulator;
+  std::string error;
+  ASSERT_EQ(sim::simStart(options, &simulator, &error), 1) << error;
+
+  platform::RecordingMessageBoxes boxes;
+  int prompts = 0;
+  auto ctrl = std::make_unique<CVidletCtrl>();
+  ctrl->setMessageBoxes(&boxes);
+  ctrl->setKeyPrompt([&prompts] {
+    ++prompts;
+    return std::string("gate7");
+  });
+  ASSERT_TRUE(ctrl->createControlWindow());
+  const std::string url = "127.0.0.1:" + std::to_string(sim::simPort(simulator.get()));
+  ASSERT_TRUE(ctrl->putProperty(ctrl->getIdsOfNames("strIpAddr"), Variant::fromString(url)).ok());
+
+  std::vector<Variant> args = {Variant(), Variant(), Variant::fromI2(1)};
+  EXPECT_EQ(ctrl->invoke(kDispidGetJpg, args).value, Variant::fromBool(true));
+  EXPECT_GT(args[1].i4Value(), 600);
+  EXPECT_EQ(prompts, 1);
+  EXPECT_TRUE(boxes.texts().empty());
+}
+
 }  // namespace
 }  // namespace kv4r::viewer
