@@ -23,34 +23,47 @@ QApplication& app() {
 }
 using kv4r::testing::pumpUntil;
 
-TEST(ControlMethods, SnapshotsAndRecordingOfProtectedFramesOverALiveStream) {
-  app();
-  sim::SimOptions options;
-  options.port = 0;
-  options.scenario = sim::defaultScenario();
-  options.scenario.key = "gate7";
-  options.scenario.camera_count = 2;
-  options.scenario.cameras.resize(2);
-  for (auto& camera : options.scenario.cameras) {
-    camera.mode = 2;
-    camera.fps = 20;
-  }
+// A development server whose cameras send key-protected frames at 20 per second, and a control
+// connected to it whose key dialog types the right key and counts how often it opened.
+struct ProtectedStream {
   sim::SimulatorPtr simulator;
-  std::string error;
-  ASSERT_EQ(sim::simStart(options, &simulator, &error), 1) << error;
-
-  kv4r::testing::TempDir dir;
   platform::RecordingMessageBoxes boxes;
   int prompts = 0;
-  auto ctrl = std::make_unique<CVidletCtrl>();
-  ctrl->setMessageBoxes(&boxes);
-  ctrl->setKeyPrompt([&prompts] {
-    ++prompts;
-    return std::string("gate7");
-  });
-  ASSERT_TRUE(ctrl->createControlWindow());
-  const std::string url = "127.0.0.1:" + std::to_string(sim::simPort(simulator.get()));
-  ASSERT_TRUE(ctrl->putProperty(ctrl->getIdsOfNames("strIpAddr"), Variant::fromString(url)).ok());
+  std::unique_ptr<CVidletCtrl> ctrl;
+
+  void start(int camera_count, int mode) {
+    app();
+    sim::SimOptions options;
+    options.port = 0;
+    options.scenario = sim::defaultScenario();
+    options.scenario.key = "gate7";
+    options.scenario.camera_count = camera_count;
+    options.scenario.cameras.resize(static_cast<std::size_t>(camera_count));
+    for (auto& camera : options.scenario.cameras) {
+      camera.mode = mode;
+      camera.fps = 20;
+    }
+    std::string error;
+    ASSERT_EQ(sim::simStart(options, &simulator, &error), 1) << error;
+    ctrl = std::make_unique<CVidletCtrl>();
+    ctrl->setMessageBoxes(&boxes);
+    ctrl->setKeyPrompt([this] {
+      ++prompts;
+      return std::string("gate7");
+    });
+    ASSERT_TRUE(ctrl->createControlWindow());
+    const std::string url = "127.0.0.1:" + std::to_string(sim::simPort(simulator.get()));
+    ASSERT_TRUE(ctrl->putProperty(ctrl->getIdsOfNames("strIpAddr"), Variant::fromString(url)).ok());
+  }
+};
+
+TEST(ControlMethods, SnapshotsAndRecordingOfProtectedFramesOverALiveStream) {
+  ProtectedStream stream;
+  ASSERT_NO_FATAL_FAILURE(stream.start(2, 2));
+  kv4r::testing::TempDir dir;
+  auto& ctrl = stream.ctrl;
+  platform::RecordingMessageBoxes& boxes = stream.boxes;
+  int& prompts = stream.prompts;
 
   auto call = [&](int dispid, std::vector<Variant> args) {
     return std::make_pair(ctrl->invoke(dispid, args), args);
@@ -92,36 +105,14 @@ TEST(ControlMethods, SnapshotsAndRecordingOfProtectedFramesOverALiveStream) {
 // the first frame waits for the key dialog, which the snapshot opens itself instead of waiting out
 // its bound with nothing.
 TEST(ControlMethods, SnapshotRightAfterConnectingAsksForTheKeyItself) {
-  app();
-  sim::SimOptions options;
-  options.port = 0;
-  options.scenario = sim::defaultScenario();
-  options.scenario.key = "gate7";
-  options.scenario.camera_count = 1;
-  options.scenario.cameras.resize(1);
-  options.scenario.cameras[0].mode = 3;
-  options.scenario.cameras[0].fps = 20;
-  sim::SimulatorPtr simulator;
-  std::string error;
-  ASSERT_EQ(sim::simStart(options, &simulator, &error), 1) << error;
-
-  platform::RecordingMessageBoxes boxes;
-  int prompts = 0;
-  auto ctrl = std::make_unique<CVidletCtrl>();
-  ctrl->setMessageBoxes(&boxes);
-  ctrl->setKeyPrompt([&prompts] {
-    ++prompts;
-    return std::string("gate7");
-  });
-  ASSERT_TRUE(ctrl->createControlWindow());
-  const std::string url = "127.0.0.1:" + std::to_string(sim::simPort(simulator.get()));
-  ASSERT_TRUE(ctrl->putProperty(ctrl->getIdsOfNames("strIpAddr"), Variant::fromString(url)).ok());
+  ProtectedStream stream;
+  ASSERT_NO_FATAL_FAILURE(stream.start(1, 3));
 
   std::vector<Variant> args = {Variant(), Variant(), Variant::fromI2(1)};
-  EXPECT_EQ(ctrl->invoke(kDispidGetJpg, args).value, Variant::fromBool(true));
+  EXPECT_EQ(stream.ctrl->invoke(kDispidGetJpg, args).value, Variant::fromBool(true));
   EXPECT_GT(args[1].i4Value(), 600);
-  EXPECT_EQ(prompts, 1);
-  EXPECT_TRUE(boxes.texts().empty());
+  EXPECT_EQ(stream.prompts, 1);
+  EXPECT_TRUE(stream.boxes.texts().empty());
 }
 
 }  // namespace
