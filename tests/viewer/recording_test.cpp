@@ -1,8 +1,8 @@
 // Recorders and snapshot methods: working files and their final names, stop requests, refused
-// starts, leftovers, bitmaps and JPEG grabs with their bounded wait.
+// starts, leftovers, bitmaps, and JPEG grabs with their bounded wait and the key requests they
+// answer.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <condition_variable>
 #include <filesystem>
 #include <mutex>
