@@ -75,6 +75,10 @@ std::optional<double> valueOf(const std::map<std::string, std::vector<Measured>>
 }
 
 void printGoal(const Figure& f, double ratio) {
+  if (f.goal == Goal::None) {
+    std::printf("\n");
+    return;
+  }
   const bool ok = f.goal == Goal::AtMost ? ratio <= f.goal_value : ratio >= f.goal_value;
   std::printf(" goal %s %.3g %s\n", f.goal == Goal::AtMost ? "<=" : ">=", f.goal_value,
               ok ? "ok" : "MISSED");

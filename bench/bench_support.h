@@ -13,7 +13,8 @@
 
 namespace kv4r::bench {
 
-enum class Goal { AtMost, AtLeast };
+// None: a ratio printed for reference, without a goal.
+enum class Goal { AtMost, AtLeast, None };
 
 // The ratio subject/baseline of the real time per iteration.
 void declareTimeRatio(std::string figure, std::string subject, std::string baseline, Goal goal,
