@@ -79,6 +79,12 @@ int makeBasicAuth(std::string_view user, std::string_view password, std::string_
 
 int httpOpen(std::uint32_t address_be, int port, std::string_view user, std::string_view password,
              std::string_view path, int timeout_s, SocketWatch* watch) {
+  // A port typed beyond 16 bits must fail, not wrap round onto another port of the server.
+  if (port < 1 || port > 65535) {
+    platform::traceErr("bad port");
+    errno = EINVAL;
+    return -1;
+  }
   const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
   if (fd < 0) {
     const int saved = errno;

@@ -175,10 +175,16 @@ TEST_F(HttpRequest, HeaderCutByTheServerFails) {
   EXPECT_EQ(query(server, "", ""), kQueryFailed);
 }
 
-TEST_F(HttpRequest, NoBufferConnectFailureAndBadHostFail) {
+TEST_F(HttpRequest, NoBufferConnectFailureBadHostAndBadPortFail) {
   LoopbackServer server(answer({"HTTP/1.0 200 OK\r\n\r\n"}));
   EXPECT_EQ(httpQuery(kPath, kHost, server.port(), "", "", nullptr, 10), kQueryNoBuffer);
   EXPECT_EQ(httpQueryAll(kPath, kHost, server.port(), "", "", nullptr, 10), kQueryNoBuffer);
+  // A port beyond 16 bits must not wrap round onto the server's port.
+  EXPECT_EQ(httpQuery(kPath, kHost, server.port() + 65536, "", "", &response_, 10), kQueryFailed);
+  EXPECT_EQ(httpOpen(LoopbackServer::addressBe(), server.port() - 65536, "", "", kPath,
+                     kRequestTimeout_s),
+            -1);
+  EXPECT_EQ(httpQuery(kPath, kHost, 0, "", "", &response_, 10), kQueryFailed);
   EXPECT_EQ(server.connectionCount(), 0u);
 
   kv4r::testing::RefusingPort refusing;
