@@ -2,6 +2,7 @@
 // snapshots through the live-view control).
 #include <CLI/CLI.hpp>
 
+#include <cstdlib>
 #include <string>
 
 #include "platform/trace.h"
@@ -15,6 +16,25 @@ extern "C" const char* __lsan_default_suppressions() {
   return "leak:libfontconfig.so\n";
 }
 #endif
+
+namespace {
+
+// CLI11's own sign checks name a range up to the largest double in their messages; this one says
+// plainly what is wrong.
+CLI::Validator signCheck(bool zero_allowed) {
+  return CLI::Validator(
+      [zero_allowed](std::string& text) -> std::string {
+        char* end = nullptr;
+        const double value = std::strtod(text.c_str(), &end);
+        const bool number = !text.empty() && *end == '\0';
+        if (number && (value > 0 || (zero_allowed && value == 0))) return {};
+        return std::string(zero_allowed ? "must be 0 or more" : "must be above 0") + ", not " +
+               text;
+      },
+      zero_allowed ? "NONNEGATIVE" : "POSITIVE");
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   CLI::App app{
@@ -34,13 +54,13 @@ int main(int argc, char** argv) {
   app.add_option("--cameras", options.cameras, "cameras to stream, e.g. 1,3 (default: all)")
       ->delimiter(',')
       ->check(CLI::Range(1, 4));
-  auto* frames = app.add_option("--frames", options.frames, "stop after N records")
-                     ->check(CLI::PositiveNumber);
-  auto* seconds = app.add_option("--seconds", options.seconds, "stop after S seconds")
-                      ->check(CLI::PositiveNumber);
+  auto* frames =
+      app.add_option("--frames", options.frames, "stop after N records")->check(signCheck(false));
+  auto* seconds =
+      app.add_option("--seconds", options.seconds, "stop after S seconds")->check(signCheck(false));
   frames->excludes(seconds);
   app.add_option("--server-id", options.server_id, "module number of the server (iSvrID)")
-      ->check(CLI::NonNegativeNumber);
+      ->check(signCheck(true));
   app.add_option("--pause-time", options.pause_time, "pause time sent with the stream (0..490)")
       ->check(CLI::Range(0, 100000));
   app.add_flag("--verbose", verbose, "print the diagnostic traces");

@@ -166,7 +166,15 @@ TEST(Kv4rRec, BadArgumentsAreRefused) {
   const auto rec = programPath("kv4r_rec");
   EXPECT_NE(runProgram(rec, {}).exit_status, 0);
   EXPECT_EQ(runProgram(rec, {"127.0.0.1"}).exit_status, 2);
-  EXPECT_NE(runProgram(rec, {"127.0.0.1", "--raw-dir", "x", "--frames", "0"}).exit_status, 0);
+  // Out-of-range numbers are named plainly (not as a range up to the largest double).
+  const auto zero_frames = runProgram(rec, {"127.0.0.1", "--raw-dir", "x", "--frames", "0"});
+  EXPECT_NE(zero_frames.exit_status, 0);
+  EXPECT_NE(zero_frames.err.find("--frames: must be above 0, not 0"), std::string::npos)
+      << zero_frames.err;
+  const auto negative_id = runProgram(rec, {"127.0.0.1", "--info", "--server-id", "-2"});
+  EXPECT_NE(negative_id.exit_status, 0);
+  EXPECT_NE(negative_id.err.find("--server-id: must be 0 or more, not -2"), std::string::npos)
+      << negative_id.err;
   EXPECT_NE(runProgram(rec, {"127.0.0.1", "--raw-dir", "x", "--cameras", "5"}).exit_status, 0);
   EXPECT_NE(runProgram(rec, {"127.0.0.1", "--info", "--raw-dir", "x"}).exit_status, 0);
   EXPECT_NE(runProgram(rec, {"127.0.0.1", "--raw-dir", "x", "--frames", "3", "--seconds", "1"})
