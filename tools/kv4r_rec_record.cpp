@@ -284,8 +284,10 @@ int runRecRecord(const RecOptions& options, const RecordingOptions& recording) {
           if (pattern.empty()) continue;
           const std::string path = cameraPath(pattern, w.camera);
           if (host.record(method, w.camera, path) != 1) {
-            std::fprintf(stderr, "kv4r_rec: cannot record camera %d to %s\n", w.camera,
-                         path.c_str());
+            const bool shared_name = work.size() > 1 && pattern.find("%c") == std::string::npos;
+            std::fprintf(stderr, "kv4r_rec: cannot record camera %d to %s%s\n", w.camera,
+                         path.c_str(),
+                         shared_name ? " (another camera records there: put %c in the path)" : "");
             failed = true;
             continue;
           }

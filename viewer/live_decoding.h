@@ -56,6 +56,8 @@ struct PaneDecoding {
 };
 
 struct LiveDecoding {
+  // Declared before the panes so that it outlives the recordings they finish when destroyed.
+  RecordingFiles recording_files;
   std::array<PaneDecoding, kPaneCount> panes;
   FrameKey key;  // delivering thread; set key.request_key before the stream starts
 
@@ -72,6 +74,12 @@ struct LiveDecoding {
   // Frames decoded and dropped, for programs and tests (any thread).
   std::atomic<long long> decoded{0};
   std::atomic<long long> dropped{0};
+
+  LiveDecoding() {
+    for (PaneDecoding& pane : panes) pane.recorders.files = &recording_files;
+  }
+  LiveDecoding(const LiveDecoding&) = delete;
+  LiveDecoding& operator=(const LiveDecoding&) = delete;
 };
 
 // Installs frameEntry as the `on_frame` hook of the window's four panes. Window thread, no stream

@@ -1,6 +1,12 @@
 #include "viewer/pane_recorder.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <filesystem>
 
 #include "platform/trace.h"
 #include "viewer/decode_codes.h"
@@ -8,12 +14,80 @@
 namespace kv4r::viewer {
 namespace {
 
-// Renames without replacing an existing file; a failure leaves the working file as it is.
+constexpr int kMaxKeptLeftovers = 99;
+
+// Renames without ever replacing an existing file. Where the file system cannot refuse to replace
+// in the rename itself, a second link and the removal of the first name do the same.
+bool moveWithoutReplacing(const std::string& from, const std::string& to) {
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+  if (errno != EINVAL && errno != ENOSYS) return false;
+  if (::link(from.c_str(), to.c_str()) != 0) return false;
+  (void)::unlink(from.c_str());
+  return true;
+}
+
+// A failure leaves the data in the working file.
 void renameKeepingExisting(const std::string& from, const std::string& to) {
-  if (::link(from.c_str(), to.c_str()) == 0) {
-    (void)::unlink(from.c_str());
-  } else {
-    platform::traceErr("rename %s failed\n", from.c_str());
+  if (!moveWithoutReplacing(from, to)) platform::traceErr("rename %s failed\n", from.c_str());
+}
+
+// A working file that an earlier recording left (it crashed, or its final name was taken) holds
+// recorded data: it moves aside to the first free "<name>.1", "<name>.2", ... rather than being
+// emptied by the new recording. False (errno set) when it cannot be moved.
+bool keepLeftover(const std::string& temp) {
+  struct stat st {};
+  if (::stat(temp.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size == 0) return true;
+  for (int n = 1; n <= kMaxKeptLeftovers; ++n) {
+    const std::string aside = temp + "." + std::to_string(n);
+    if (moveWithoutReplacing(temp, aside)) {
+      platform::traceErr("kept the earlier %s as %s\n", temp.c_str(), aside.c_str());
+      return true;
+    }
+    if (errno != EEXIST) return false;
+  }
+  return false;
+}
+
+// The key under which a path is claimed: absolute, with dots and links of its folders resolved, so
+// that two spellings of one file meet.
+std::string fileKey(const std::string& path) {
+  std::error_code error;
+  const std::filesystem::path absolute = std::filesystem::absolute(path, error);
+  if (error) return path;
+  const std::filesystem::path key = std::filesystem::weakly_canonical(absolute, error);
+  return error ? absolute.string() : key.string();
+}
+
+// Claims the final name and a working file for a recording of `path`: the path with ".tmp", or the
+// final name with ".tmp" when another recording works in the first. False (errno EBUSY) when the
+// final name is held or neither working file is free.
+bool claimFiles(RecordingFiles& files, const std::string& path, const std::string& final_path,
+                std::string* temp_path, std::array<std::string, 2>* claims) {
+  std::lock_guard lock(files.mutex);
+  const std::string final_key = fileKey(final_path);
+  std::string temp = recordingTempPath(path);
+  std::string temp_key = fileKey(temp);
+  if (files.claimed.count(temp_key) != 0) {
+    temp = final_path + ".tmp";
+    temp_key = fileKey(temp);
+  }
+  if (files.claimed.count(final_key) != 0 || files.claimed.count(temp_key) != 0) {
+    platform::traceErr("%s is in use by another recording\n", final_path.c_str());
+    errno = EBUSY;
+    return false;
+  }
+  files.claimed.insert(final_key);
+  files.claimed.insert(temp_key);
+  *temp_path = temp;
+  *claims = {final_key, temp_key};
+  return true;
+}
+
+void releaseFiles(RecordingFiles& files, std::array<std::string, 2>* claims) {
+  std::lock_guard lock(files.mutex);
+  for (std::string& key : *claims) {
+    files.claimed.erase(key);
+    key.clear();
   }
 }
 
@@ -21,6 +95,7 @@ void finishClip(PaneRecorders& r) {
   (void)formats::ClipWriterClose(r.clip);
   r.clip = nullptr;
   renameKeepingExisting(r.clip_temp_path, r.clip_final_path);
+  releaseFiles(*r.files, &r.clip_claims);
 }
 
 void finishAvi(PaneRecorders& r) {
@@ -28,17 +103,7 @@ void finishAvi(PaneRecorders& r) {
   (void)formats::AviWriterClose(r.avi);
   r.avi = nullptr;
   renameKeepingExisting(r.avi_temp_path, r.avi_final_path);
-}
-
-// The working path for a recording whose final name is `final_path`; `other_temp` is the working
-// file the pane's other recorder has open (empty if none). Both recorders of a pane may be given
-// the same name apart from the extension ("cam1.vrx", "cam1.avi"); the second then works in
-// "cam1.avi.tmp" so that neither writes into the other's file.
-std::string workingPath(const std::string& path, const std::string& final_path,
-                        const std::string& other_temp) {
-  std::string temp = recordingTempPath(path);
-  if (temp == other_temp) temp = final_path + ".tmp";
-  return temp;
+  releaseFiles(*r.files, &r.avi_claims);
 }
 
 }  // namespace
@@ -60,10 +125,12 @@ int startClipRecording(PaneRecorders& r, const std::string& path) {
   }
   if (r.clip != nullptr) return 0;
   r.clip_final_path = formats::replaceExtension(path, ".vrx");
-  r.clip_temp_path =
-      workingPath(path, r.clip_final_path, r.avi != nullptr ? r.avi_temp_path : std::string());
-  r.clip = formats::ClipWriterCreate(r.clip_temp_path);
+  if (!claimFiles(*r.files, path, r.clip_final_path, &r.clip_temp_path, &r.clip_claims)) {
+    return kDecodeErrFileCreate;
+  }
+  r.clip = keepLeftover(r.clip_temp_path) ? formats::ClipWriterCreate(r.clip_temp_path) : nullptr;
   r.clip_recording = r.clip != nullptr;
+  if (r.clip == nullptr) releaseFiles(*r.files, &r.clip_claims);
   return r.clip != nullptr ? 1 : kDecodeErrFileCreate;
 }
 
@@ -76,10 +143,13 @@ int startAviRecording(PaneRecorders& r, const std::string& path, int width, int 
   }
   if (r.avi != nullptr) return 0;
   r.avi_final_path = formats::replaceExtension(path, ".avi");
-  r.avi_temp_path =
-      workingPath(path, r.avi_final_path, r.clip != nullptr ? r.clip_temp_path : std::string());
-  r.avi = formats::AviWriterCreate(r.avi_temp_path, width, height);
+  if (!claimFiles(*r.files, path, r.avi_final_path, &r.avi_temp_path, &r.avi_claims)) {
+    return kDecodeErrFileCreate;
+  }
+  r.avi = keepLeftover(r.avi_temp_path) ? formats::AviWriterCreate(r.avi_temp_path, width, height)
+                                        : nullptr;
   r.avi_recording = r.avi != nullptr;
+  if (r.avi == nullptr) releaseFiles(*r.files, &r.avi_claims);
   return r.avi != nullptr ? 1 : kDecodeErrFileCreate;
 }
 
@@ -117,6 +187,12 @@ int finishRecorders(PaneRecorders& r) {
     ++finished;
   }
   return finished;
+}
+
+bool recordingFileClaimed(RecordingFiles& files, const std::string& path) {
+  const std::string key = fileKey(path);
+  std::lock_guard lock(files.mutex);
+  return files.claimed.count(key) != 0;
 }
 
 bool recordingMarkShown(PaneRecorders& r) {

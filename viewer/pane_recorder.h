@@ -7,16 +7,24 @@
 // working file; a stop request only clears the recording flag; the next decoded frame of the pane
 // (delivering thread) then closes, finishes and renames the file. A start while recording or
 // stopping is refused. The renaming never replaces an existing file: a name that is taken leaves
-// the data in the ".tmp" file. When the clip and the AVI of a pane are given the same name apart
-// from the extension, the recorder started second works in its final name plus ".tmp".
+// the data in the ".tmp" file. A working file left with data by an earlier recording is moved aside
+// to "<name>.tmp.1" (or the next free number) before a new recording of that name starts.
+//
+// No two recordings of a control share a file: each claims its working file and its final name in
+// the control's RecordingFiles until it is finished. When two recordings are given the same name
+// apart from the extension (the clip and the AVI of a pane, or of two panes), the one started
+// second works in its final name plus ".tmp"; a start whose final name another recording holds is
+// refused as a file that cannot be created.
 //
 // Threads: starts and stops on the caller's thread, feedRecorders on the delivering thread,
 // finishRecorders by whoever ends the stream after its threads have stopped (or at destruction).
 // The record's fields are guarded by `mutex`.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <mutex>
+#include <set>
 #include <span>
 #include <string>
 
@@ -25,20 +33,31 @@
 
 namespace kv4r::viewer {
 
+// The files that the recordings of one control have claimed (normalised paths). Locked after a
+// PaneRecorders mutex, never before one.
+struct RecordingFiles {
+  std::mutex mutex;
+  std::set<std::string> claimed;
+};
+
 struct PaneRecorders {
   std::mutex mutex;
+  RecordingFiles own_files;            // when the recorders stand alone
+  RecordingFiles* files = &own_files;  // shared by the panes of a control (LiveDecoding)
   // Clip recorder.
   std::string clip_path;  // the path last given
   std::string clip_temp_path;
   std::string clip_final_path;
   formats::ClipWriter* clip = nullptr;  // open working file
   bool clip_recording = false;
+  std::array<std::string, 2> clip_claims;  // keys in `files` while the working file is open
   // AVI recorder.
   std::string avi_path;
   std::string avi_temp_path;
   std::string avi_final_path;
   formats::AviWriter* avi = nullptr;
   bool avi_recording = false;
+  std::array<std::string, 2> avi_claims;
 
   PaneRecorders() = default;
   PaneRecorders(const PaneRecorders&) = delete;
@@ -49,8 +68,8 @@ struct PaneRecorders {
 
 // Starts or stops the clip recorder. An empty path asks for the stop and returns 0. Otherwise
 // returns 0 when the working file is still open (recording or stopping), 1 when the working file
-// was created (an old working file of that name is emptied), kDecodeErrFileCreate when it cannot
-// be created (the recorder stays idle).
+// was created (an old one of that name kept aside), kDecodeErrFileCreate when it cannot
+// be created or another recording holds the name (the recorder stays idle; errno tells why).
 [[nodiscard]] int startClipRecording(PaneRecorders& recorders, const std::string& path);
 
 // As startClipRecording for the AVI recorder; `width` x `height` is the pane's current picture
@@ -65,6 +84,9 @@ int feedRecorders(PaneRecorders& recorders, std::span<const std::uint8_t> record
 // Finishes and renames both working files whether or not a stop was requested (the stream ended or
 // the pane goes away). Returns the number of files finished.
 int finishRecorders(PaneRecorders& recorders);
+
+// Whether `path` is a working file or final name that a recording of `files` holds. Any thread.
+[[nodiscard]] bool recordingFileClaimed(RecordingFiles& files, const std::string& path);
 
 // Whether either recorder is recording (the recording mark of the on-screen display). Any thread.
 [[nodiscard]] bool recordingMarkShown(PaneRecorders& recorders);

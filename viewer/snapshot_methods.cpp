@@ -11,8 +11,14 @@
 namespace kv4r::viewer {
 namespace {
 
-// Writes the whole file or removes what was written.
-int writeSnapshotFile(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+// Writes the whole file or removes what was written. A file that a recording holds is left alone:
+// writing it would cut into the recording.
+int writeSnapshotFile(LiveDecoding& decoding, const std::string& path,
+                      const std::vector<std::uint8_t>& bytes) {
+  if (recordingFileClaimed(decoding.recording_files, path)) {
+    errno = EBUSY;
+    return kDecodeErrFileCreate;
+  }
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) return kDecodeErrFileCreate;
   std::size_t done = 0;
@@ -67,14 +73,14 @@ int getBitmap(ViewerWindow& window, LiveDecoding& decoding, int camera_id,
 int saveJpeg(ViewerWindow& window, LiveDecoding& decoding, int camera_id, const std::string& path) {
   std::vector<std::uint8_t> jpeg;
   if (getJpeg(window, decoding, camera_id, &jpeg) <= 0) return 0;
-  return writeSnapshotFile(path, jpeg);
+  return writeSnapshotFile(decoding, path, jpeg);
 }
 
 int saveBitmap(ViewerWindow& window, LiveDecoding& decoding, int camera_id,
                const std::string& path) {
   std::vector<std::uint8_t> bmp;
   if (getBitmap(window, decoding, camera_id, &bmp) <= 0) return 0;
-  return writeSnapshotFile(path, bmp);
+  return writeSnapshotFile(decoding, path, bmp);
 }
 
 int recordClip(ViewerWindow& window, LiveDecoding& decoding, int camera_id,

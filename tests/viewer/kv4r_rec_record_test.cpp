@@ -268,6 +268,17 @@ TEST(Kv4rRecRecording, FailuresEndWithExitStatusOne) {
     EXPECT_TRUE(fs::exists(dir / "n1.vrx"));
     EXPECT_FALSE(fs::exists(dir / "n3.vrx"));
   }
+  {
+    SCOPED_TRACE("two cameras into one clip");
+    const std::string clip = (dir / "both.vrx").string();
+    const auto result = runProgram(programPath("kv4r_rec"),
+                                   {good, "--cameras", "1,2", "--vrx", clip, "--seconds", "2"});
+    EXPECT_EQ(result.exit_status, 1);
+    EXPECT_NE(result.err.find("put %c in the path"), std::string::npos) << result.err;
+    // The camera that got the name keeps a sound clip.
+    const auto verify = runProgram(programPath("vrxtool"), {"verify", clip});
+    EXPECT_EQ(verify.exit_status, 0) << verify.out << verify.err;
+  }
   EXPECT_TRUE(noWorkingFiles(dir.path()));
 }
 

@@ -58,10 +58,12 @@ TEST(ClipRecording, GivenExtensionIsReplacedAndTheClipEndsAsVrxAfterTheNextFrame
   EXPECT_EQ(recordClip(live.window, live.decoding, 1, (dir / "next.vrx").string()), 1);
 }
 
-TEST(ClipRecording, LeftoverWorkingFileIsEmptiedAndPathsWithoutDotGetBothExtensions) {
+TEST(ClipRecording, LeftoverWorkingFileIsKeptAsideAndPathsWithoutDotGetBothExtensions) {
   TempDir dir;
   Live live;
+  // Left by a recording that crashed, and by one before it that was kept aside already.
   ::kv4r::testing::writeFile(dir / "clip.tmp", std::string(100000, 'x'));
+  ::kv4r::testing::writeFile(dir / "clip.tmp.1", "older");
   ASSERT_EQ(recordClip(live.window, live.decoding, 2, (dir / "clip").string()), 1);
   const auto a = frame(1);
   ASSERT_EQ(live.deliver(1, a), 1);
@@ -70,6 +72,8 @@ TEST(ClipRecording, LeftoverWorkingFileIsEmptiedAndPathsWithoutDotGetBothExtensi
   EXPECT_EQ(finishAllRecordings(live.decoding), 1);
   EXPECT_FALSE(fs::exists(dir / "clip.tmp"));
   EXPECT_EQ(readFile(dir / "clip.vrx"), bytesOf(a));
+  EXPECT_EQ(readFile(dir / "clip.tmp.1"), "older");
+  EXPECT_EQ(readFile(dir / "clip.tmp.2"), std::string(100000, 'x'));
 }
 
 TEST(ClipRecording, BothRecordersUnderOneNameAreFinishedWhenThePaneGoesAway) {
@@ -96,6 +100,36 @@ TEST(ClipRecording, ExistingFinalNameIsKeptAndTheDataStaysInTheWorkingFile) {
   EXPECT_EQ(finishAllRecordings(live.decoding), 1);
   EXPECT_EQ(readFile(dir / "c.vrx"), "older clip");
   EXPECT_TRUE(fs::exists(dir / "c.tmp"));
+}
+
+TEST(Recording, NoTwoRecordingsOrASnapshotShareAFile) {
+  TempDir dir;
+  Live live;
+  const std::string clip = (dir / "out.vrx").string();
+  ASSERT_EQ(recordClip(live.window, live.decoding, 1, clip), 1);
+  // Another pane may not record into the same clip, however the name is spelt...
+  EXPECT_EQ(recordClip(live.window, live.decoding, 2, clip), kDecodeErrFileCreate);
+  EXPECT_EQ(recordClip(live.window, live.decoding, 2, (dir / "." / "out.avi").string()),
+            kDecodeErrFileCreate);
+  // ...but its AVI of that name works beside it, in a working file of its own.
+  ASSERT_EQ(recordAvi(live.window, live.decoding, 2, (dir / "out.avi").string()), 1);
+  EXPECT_TRUE(fs::exists(dir / "out.avi.tmp"));
+  const auto a = frame(1);
+  const auto b = frame(2);
+  ASSERT_EQ(live.deliver(0, a), 1);
+  ASSERT_EQ(live.deliver(1, b), 1);
+  // A snapshot may not write into a file that is being recorded.
+  EXPECT_EQ(saveBitmap(live.window, live.decoding, 1, (dir / "out.tmp").string()),
+            kDecodeErrFileCreate);
+  EXPECT_EQ(saveBitmap(live.window, live.decoding, 1, clip), kDecodeErrFileCreate);
+  EXPECT_EQ(finishAllRecordings(live.decoding), 2);
+  EXPECT_EQ(readFile(dir / "out.vrx"), bytesOf(a));
+  EXPECT_EQ(readFile(dir / "out.avi").substr(0, 4), "RIFF");
+  EXPECT_FALSE(fs::exists(dir / "out.tmp"));
+  EXPECT_FALSE(fs::exists(dir / "out.avi.tmp"));
+  // Finished recordings hold no names any more.
+  EXPECT_FALSE(recordingFileClaimed(live.decoding.recording_files, clip));
+  EXPECT_EQ(saveBitmap(live.window, live.decoding, 1, (dir / "out.tmp").string()), 1);
 }
 
 TEST(Recording, RefusedWithoutSessionDisabledPaneOrBadCameraAndMinusOneForAnUncreatableFile) {
