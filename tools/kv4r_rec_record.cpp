@@ -11,12 +11,14 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <tuple>
 #include <vector>
 
 #include "formats/clip_writer.h"
+#include "formats/formats_codes.h"
 #include "platform/control_registry.h"
 #include "platform/message_boxes.h"
 #include "viewer/live_decoding.h"
@@ -45,7 +47,8 @@ void onStopSignal(int) {
 struct Recording {
   std::string given;
   std::string final_path;
-  std::string extension;  // ".vrx" or ".avi"
+  std::string extension;             // ".vrx" or ".avi"
+  viewer::RecordingFailure failure;  // why it ended early, if it did
 };
 
 // What the host keeps per wanted camera (window thread).
@@ -291,7 +294,7 @@ int runRecRecord(const RecOptions& options, const RecordingOptions& recording) {
             failed = true;
             continue;
           }
-          w.recordings.push_back({path, formats::replaceExtension(path, extension), extension});
+          w.recordings.push_back({path, formats::replaceExtension(path, extension), extension, {}});
         }
       }
       if (!w.bmp_done) {
@@ -328,6 +331,12 @@ int runRecRecord(const RecOptions& options, const RecordingOptions& recording) {
     }
   }
   if (!login_refused) (void)host.put("strIpAddr", Variant::fromString(""));
+  for (CameraWork& w : work) {
+    for (Recording& r : w.recordings) {
+      r.failure = viewer::recordingFailure(widget->decoding().panes[w.camera - 1].recorders,
+                                           r.extension == ".avi");
+    }
+  }
   control.reset();
   (void)viewer::unregisterVidletControl(registry);
 
@@ -336,6 +345,14 @@ int runRecRecord(const RecOptions& options, const RecordingOptions& recording) {
     std::printf("camera %d: %lld frames\n", w.camera, counts.pane[w.camera - 1].load());
     any_flowing = any_flowing || w.flowing;
     for (const Recording& r : w.recordings) {
+      if (r.failure.code != 0) {
+        // What was written before is kept (and listed below when it got its name).
+        std::fprintf(stderr, "kv4r_rec: the recording of camera %d into %s ended early: %s\n",
+                     w.camera, r.final_path.c_str(),
+                     r.failure.code == formats::kFormatsErrWrite ? std::strerror(r.failure.error)
+                                                                 : "the file is full");
+        failed = true;
+      }
       if (finishedCleanly(r)) {
         made.push_back(r.final_path);
       } else {

@@ -6,8 +6,10 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 
+#include "formats/formats_codes.h"
 #include "platform/trace.h"
 #include "viewer/decode_codes.h"
 
@@ -91,6 +93,18 @@ void releaseFiles(RecordingFiles& files, std::array<std::string, 2>* claims) {
   }
 }
 
+// Whether a failed append ends the recording: the file cannot be written, or is as large as the
+// format allows. What was written stays a whole file; a single record the writer refused does not
+// end it. Notes the first failure.
+bool endsRecording(int code, const std::string& temp_path, RecordingFailure* failure) {
+  if (code != formats::kFormatsErrWrite && code != formats::kFormatsErrTooLarge) return false;
+  const int error = errno;
+  platform::traceErr("recording into %s ended: %s\n", temp_path.c_str(),
+                     code == formats::kFormatsErrWrite ? std::strerror(error) : "file full");
+  if (failure->code == 0) *failure = {code, code == formats::kFormatsErrWrite ? error : 0};
+  return true;
+}
+
 void finishClip(PaneRecorders& r) {
   (void)formats::ClipWriterClose(r.clip);
   r.clip = nullptr;
@@ -124,6 +138,7 @@ int startClipRecording(PaneRecorders& r, const std::string& path) {
     return 0;
   }
   if (r.clip != nullptr) return 0;
+  r.clip_failure = {};
   r.clip_final_path = formats::replaceExtension(path, ".vrx");
   if (!claimFiles(*r.files, path, r.clip_final_path, &r.clip_temp_path, &r.clip_claims)) {
     return kDecodeErrFileCreate;
@@ -142,6 +157,7 @@ int startAviRecording(PaneRecorders& r, const std::string& path, int width, int 
     return 0;
   }
   if (r.avi != nullptr) return 0;
+  r.avi_failure = {};
   r.avi_final_path = formats::replaceExtension(path, ".avi");
   if (!claimFiles(*r.files, path, r.avi_final_path, &r.avi_temp_path, &r.avi_claims)) {
     return kDecodeErrFileCreate;
@@ -157,16 +173,20 @@ int feedRecorders(PaneRecorders& r, std::span<const std::uint8_t> record) {
   std::lock_guard lock(r.mutex);
   int taken = 0;
   if (r.clip != nullptr) {
-    if (r.clip_recording) {
-      taken += formats::ClipWriterAppend(r.clip, record) > 0 ? 1 : 0;
-    } else {
+    const int written = r.clip_recording ? formats::ClipWriterAppend(r.clip, record) : 0;
+    if (written > 0) {
+      ++taken;
+    } else if (!r.clip_recording || endsRecording(written, r.clip_temp_path, &r.clip_failure)) {
+      r.clip_recording = false;
       finishClip(r);
     }
   }
   if (r.avi != nullptr) {
-    if (r.avi_recording) {
-      taken += formats::AviWriterAddFrame(r.avi, record) > 0 ? 1 : 0;
-    } else {
+    const int written = r.avi_recording ? formats::AviWriterAddFrame(r.avi, record) : 0;
+    if (written > 0) {
+      ++taken;
+    } else if (!r.avi_recording || endsRecording(written, r.avi_temp_path, &r.avi_failure)) {
+      r.avi_recording = false;
       finishAvi(r);
     }
   }
@@ -193,6 +213,11 @@ bool recordingFileClaimed(RecordingFiles& files, const std::string& path) {
   const std::string key = fileKey(path);
   std::lock_guard lock(files.mutex);
   return files.claimed.count(key) != 0;
+}
+
+RecordingFailure recordingFailure(PaneRecorders& r, bool avi) {
+  std::lock_guard lock(r.mutex);
+  return avi ? r.avi_failure : r.clip_failure;
 }
 
 bool recordingMarkShown(PaneRecorders& r) {

@@ -33,6 +33,14 @@
 
 namespace kv4r::viewer {
 
+// Why a recording ended before it was asked to stop: a formats code (kFormatsErrWrite, or
+// kFormatsErrTooLarge when the file reached the largest size its format allows) and the system's
+// error number of a failed write; code 0 when it did not.
+struct RecordingFailure {
+  int code = 0;
+  int error = 0;
+};
+
 // The files that the recordings of one control have claimed (normalised paths). Locked after a
 // PaneRecorders mutex, never before one.
 struct RecordingFiles {
@@ -51,6 +59,7 @@ struct PaneRecorders {
   formats::ClipWriter* clip = nullptr;  // open working file
   bool clip_recording = false;
   std::array<std::string, 2> clip_claims;  // keys in `files` while the working file is open
+  RecordingFailure clip_failure;           // of the last recording, until the next start
   // AVI recorder.
   std::string avi_path;
   std::string avi_temp_path;
@@ -58,6 +67,7 @@ struct PaneRecorders {
   formats::AviWriter* avi = nullptr;
   bool avi_recording = false;
   std::array<std::string, 2> avi_claims;
+  RecordingFailure avi_failure;
 
   PaneRecorders() = default;
   PaneRecorders(const PaneRecorders&) = delete;
@@ -78,7 +88,8 @@ struct PaneRecorders {
                                     int height);
 
 // One decoded frame: appended to each recorder that records; a recorder that was asked to stop is
-// finished and renamed. Returns the number of recorders that took the frame.
+// finished and renamed, and so is one whose file can take no more (disk full, write error, largest
+// file size), keeping what it wrote. Returns the number of recorders that took the frame.
 int feedRecorders(PaneRecorders& recorders, std::span<const std::uint8_t> record);
 
 // Finishes and renames both working files whether or not a stop was requested (the stream ended or
@@ -87,6 +98,10 @@ int finishRecorders(PaneRecorders& recorders);
 
 // Whether `path` is a working file or final name that a recording of `files` holds. Any thread.
 [[nodiscard]] bool recordingFileClaimed(RecordingFiles& files, const std::string& path);
+
+// Why the last recording of the clip recorder (`avi` false) or the AVI recorder ended early, if it
+// did. Any thread.
+[[nodiscard]] RecordingFailure recordingFailure(PaneRecorders& recorders, bool avi);
 
 // Whether either recorder is recording (the recording mark of the on-screen display). Any thread.
 [[nodiscard]] bool recordingMarkShown(PaneRecorders& recorders);

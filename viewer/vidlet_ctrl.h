@@ -179,6 +179,7 @@ class CVidletCtrl : public QWidget, public platform::Dispatch {
 
   // --- For the layout, painting and tests (window thread) ---
   [[nodiscard]] ViewerWindow& viewer() { return *viewer_; }
+  [[nodiscard]] LiveDecoding& decoding() { return *decoding_; }
   [[nodiscard]] const ViewSettings& viewSettings() const { return view_; }
   [[nodiscard]] const PaneSettings& paneSettings(int pane) const { return panes_[pane]; }
   [[nodiscard]] CameraSequencer& sequencer() { return *sequencer_; }

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 
 #include <chrono>
@@ -276,6 +277,27 @@ TEST(Kv4rRecRecording, FailuresEndWithExitStatusOne) {
     EXPECT_EQ(result.exit_status, 1);
     EXPECT_NE(result.err.find("put %c in the path"), std::string::npos) << result.err;
     // The camera that got the name keeps a sound clip.
+    const auto verify = runProgram(programPath("vrxtool"), {"verify", clip});
+    EXPECT_EQ(verify.exit_status, 0) << verify.out << verify.err;
+  }
+  {
+    SCOPED_TRACE("a file that fills up");
+    // The recorder inherits a limit of 40,000 bytes a file (and the ignored signal that goes with
+    // it); the clip ends early but keeps what fitted.
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit old_limit{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old_limit), 0);
+    rlimit small = old_limit;
+    small.rlim_cur = 40000;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    const std::string clip = (dir / "full.vrx").string();
+    const auto result = runProgram(programPath("kv4r_rec"),
+                                   {good, "--cameras", "1", "--vrx", clip, "--seconds", "3"});
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &old_limit), 0);
+    std::signal(SIGXFSZ, SIG_DFL);
+    EXPECT_EQ(result.exit_status, 1);
+    EXPECT_NE(result.err.find("into " + clip + " ended early: File too large"), std::string::npos)
+        << result.err;
     const auto verify = runProgram(programPath("vrxtool"), {"verify", clip});
     EXPECT_EQ(verify.exit_status, 0) << verify.out << verify.err;
   }

@@ -2,13 +2,17 @@
 // starts, leftovers, bitmaps, and JPEG grabs with their bounded wait and the key requests they
 // answer.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
+#include <cerrno>
 #include <condition_variable>
+#include <csignal>
 #include <filesystem>
 #include <mutex>
 #include <thread>
 
 #include "formats/avi_writer.h"
+#include "formats/formats_codes.h"
 #include "tests/support/test_env.h"
 #include "tests/viewer/decode_test_support.h"
 #include "viewer/decode_codes.h"
@@ -130,6 +134,33 @@ TEST(Recording, NoTwoRecordingsOrASnapshotShareAFile) {
   // Finished recordings hold no names any more.
   EXPECT_FALSE(recordingFileClaimed(live.decoding.recording_files, clip));
   EXPECT_EQ(saveBitmap(live.window, live.decoding, 1, (dir / "out.tmp").string()), 1);
+}
+
+TEST(Recording, AFullFileEndsTheRecordingAndKeepsWhatWasWritten) {
+  TempDir dir;
+  Live live;
+  const auto a = frame(1);
+  ASSERT_EQ(recordClip(live.window, live.decoding, 1, (dir / "full.vrx").string()), 1);
+  // Files of this process may hold two and a half records: the third write fails (EFBIG).
+  std::signal(SIGXFSZ, SIG_IGN);
+  rlimit old_limit{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old_limit), 0);
+  rlimit small = old_limit;
+  small.rlim_cur = a.size() * 5 / 2;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(live.deliver(0, a), 1);
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &old_limit), 0);
+  PaneRecorders& recorders = live.decoding.panes[0].recorders;
+  EXPECT_FALSE(recordingMarkShown(recorders));
+  const RecordingFailure failure = recordingFailure(recorders, false);
+  EXPECT_EQ(failure.code, formats::kFormatsErrWrite);
+  EXPECT_EQ(failure.error, EFBIG);
+  // Finished at once under its name, with the whole records written before.
+  EXPECT_FALSE(fs::exists(dir / "full.tmp"));
+  EXPECT_EQ(readFile(dir / "full.vrx"), bytesOf(a) + bytesOf(a));
+  // A new recording starts with a clean slate.
+  ASSERT_EQ(recordClip(live.window, live.decoding, 1, (dir / "next.vrx").string()), 1);
+  EXPECT_EQ(recordingFailure(recorders, false).code, 0);
 }
 
 TEST(Recording, RefusedWithoutSessionDisabledPaneOrBadCameraAndMinusOneForAnUncreatableFile) {
