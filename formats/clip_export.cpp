@@ -6,6 +6,7 @@
 #include "formats/avi_writer.h"
 #include "formats/clip_reader.h"
 #include "formats/clip_scan.h"
+#include "formats/file_io.h"
 #include "formats/formats_codes.h"
 #include "formats/frame_record.h"
 
@@ -67,6 +68,9 @@ int ExportClipEntries(const std::string& clip_path, std::span<const ClipIndexEnt
                             : decodeJpegSize(first_record, &r.width, &r.height);
   if (decoded < 0) return kFormatsErrBadJpeg;
 
+  // An AVI created over the clip itself (the same name, a link to it) would empty the records it is
+  // to be made of.
+  if (io::isSameFile(clip->fd, avi_path)) return kFormatsErrCreate;
   AviWriter* avi = AviWriterCreate(avi_path, r.width, r.height);
   if (!avi) return kFormatsErrCreate;
   int code = 1;

@@ -1,5 +1,6 @@
 #include "formats/file_io.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -55,6 +56,13 @@ bool closeChecked(int fd) {
   if (fd < 0) return true;
   // Linux releases the descriptor even when close reports EINTR; never retry.
   return ::close(fd) == 0;
+}
+
+bool isSameFile(int fd, const std::string& path) {
+  struct stat open_file {};
+  struct stat named {};
+  return ::fstat(fd, &open_file) == 0 && ::stat(path.c_str(), &named) == 0 &&
+         open_file.st_dev == named.st_dev && open_file.st_ino == named.st_ino;
 }
 
 }  // namespace kv4r::formats::io

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace kv4r::formats::io {
 
@@ -22,5 +23,8 @@ namespace kv4r::formats::io {
 
 // Closes a descriptor; true when the close reported no error.
 bool closeChecked(int fd);
+
+// Whether `path` names the file open on `fd` (following links); false when `path` does not exist.
+[[nodiscard]] bool isSameFile(int fd, const std::string& path);
 
 }  // namespace kv4r::formats::io

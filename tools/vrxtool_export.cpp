@@ -1,6 +1,7 @@
 // vrxtool export: a time range of a clip to a Motion-JPEG AVI file, with the player's algorithm and
 // messages.
 #include <cstdio>
+#include <filesystem>
 #include <vector>
 
 #include "formats/clip_export.h"
@@ -27,6 +28,12 @@ bool parseTime(const std::optional<std::string>& text, const char* name, std::in
 
 int runExport(const std::string& clip_path, const std::string& avi_path,
               const std::optional<std::string>& start, const std::optional<std::string>& end) {
+  std::error_code ignored;
+  if (std::filesystem::equivalent(clip_path, avi_path, ignored)) {
+    std::fprintf(stderr, "vrxtool export: %s is the clip itself; give another name\n",
+                 avi_path.c_str());
+    return 2;
+  }
   std::vector<formats::ClipIndexEntry> index;
   const int count = formats::IndexClipInMemory(clip_path, {}, &index);
   if (count < 0) {

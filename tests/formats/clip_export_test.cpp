@@ -123,6 +123,14 @@ TEST_F(ClipExportTest, FailuresBeforeTheLoopNameTheirCause) {
   avi_ = dir_ / "no-such-dir" / "out.avi";
   EXPECT_EQ(exportRange(kTen, kTen + 1), kFormatsErrCreate);
   EXPECT_EQ(exportMessages(kFormatsErrCreate, result_, "")[0].text, "AVI file open error");
+  // The AVI would be written over the clip itself, by its name or through a link.
+  const Bytes clip_bytes = testing::readBytes(clip_);
+  avi_ = clip_;
+  EXPECT_EQ(exportRange(kTen, kTen + 1), kFormatsErrCreate);
+  std::filesystem::create_symlink(clip_, dir_ / "link.avi");
+  avi_ = dir_ / "link.avi";
+  EXPECT_EQ(exportRange(kTen, kTen + 1), kFormatsErrCreate);
+  EXPECT_EQ(testing::readBytes(clip_), clip_bytes);
   avi_ = dir_ / "out.avi";
   // The first record does not decode.
   ExportProgress none;

@@ -49,6 +49,13 @@ TEST_F(VrxtoolTest, EverySubcommandHasHelpAndBadUseFails) {
   const ProgramResult missing = vrxtool({"info", (dir_ / "none.vrx").string()});
   EXPECT_EQ(missing.exit_status, 1);
   EXPECT_NE(missing.err.find("cannot open"), std::string::npos);
+  // An export onto the clip itself is refused before anything is written.
+  makeClip(3);
+  const std::string before = testing::readFile(clip_);
+  const ProgramResult onto_clip = vrxtool({"export", clip_.string(), clip_.string()});
+  EXPECT_EQ(onto_clip.exit_status, 2);
+  EXPECT_NE(onto_clip.err.find("is the clip itself"), std::string::npos) << onto_clip.err;
+  EXPECT_EQ(testing::readFile(clip_), before);
 }
 
 TEST_F(VrxtoolTest, InfoSummarisesTheClip) {
