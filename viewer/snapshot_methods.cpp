@@ -13,9 +13,9 @@ namespace {
 
 // Writes the whole file or removes what was written. A file that a recording holds is left alone:
 // writing it would cut into the recording.
-int writeSnapshotFile(LiveDecoding& decoding, const std::string& path,
+int writeSnapshotFile(RecordingFiles& recording_files, const std::string& path,
                       const std::vector<std::uint8_t>& bytes) {
-  if (recordingFileClaimed(decoding.recording_files, path)) {
+  if (recordingFileClaimed(recording_files, path)) {
     errno = EBUSY;
     return kDecodeErrFileCreate;
   }
@@ -73,14 +73,14 @@ int getBitmap(ViewerWindow& window, LiveDecoding& decoding, int camera_id,
 int saveJpeg(ViewerWindow& window, LiveDecoding& decoding, int camera_id, const std::string& path) {
   std::vector<std::uint8_t> jpeg;
   if (getJpeg(window, decoding, camera_id, &jpeg) <= 0) return 0;
-  return writeSnapshotFile(decoding, path, jpeg);
+  return writeSnapshotFile(decoding.recording_files, path, jpeg);
 }
 
 int saveBitmap(ViewerWindow& window, LiveDecoding& decoding, int camera_id,
                const std::string& path) {
   std::vector<std::uint8_t> bmp;
   if (getBitmap(window, decoding, camera_id, &bmp) <= 0) return 0;
-  return writeSnapshotFile(decoding, path, bmp);
+  return writeSnapshotFile(decoding.recording_files, path, bmp);
 }
 
 int recordClip(ViewerWindow& window, LiveDecoding& decoding, int camera_id,
