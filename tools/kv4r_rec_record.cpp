@@ -146,6 +146,14 @@ bool finishedCleanly(const Recording& r) {
   return exists(r.final_path) && !exists(temp) && !exists(r.final_path + ".tmp");
 }
 
+// The working file a recording that did not get its final name left its frames in; empty if none.
+std::string leftWorkingFile(const Recording& r) {
+  for (const std::string& temp : {viewer::recordingTempPath(r.given), r.final_path + ".tmp"}) {
+    if (exists(temp)) return temp;
+  }
+  return {};
+}
+
 // Offscreen platform unless the user chose one, so that no display is needed.
 void useOffscreenPlatform() {
   if (std::getenv("QT_QPA_PLATFORM") == nullptr) setenv("QT_QPA_PLATFORM", "offscreen", 0);
@@ -294,7 +302,16 @@ int runRecRecord(const RecOptions& options, const RecordingOptions& recording) {
             failed = true;
             continue;
           }
-          w.recordings.push_back({path, formats::replaceExtension(path, extension), extension, {}});
+          const std::string final_path = formats::replaceExtension(path, extension);
+          // The control keeps an existing file and leaves the new recording in its working
+          // file; say so now rather than only at the end.
+          if (exists(final_path)) {
+            std::fprintf(stderr,
+                         "kv4r_rec: %s exists already and is left as it is; the recording of "
+                         "camera %d stays in its working file\n",
+                         final_path.c_str(), w.camera);
+          }
+          w.recordings.push_back({path, final_path, extension, {}});
         }
       }
       if (!w.bmp_done) {
@@ -356,8 +373,10 @@ int runRecRecord(const RecOptions& options, const RecordingOptions& recording) {
       if (finishedCleanly(r)) {
         made.push_back(r.final_path);
       } else {
-        std::fprintf(stderr, "kv4r_rec: the recording of camera %d did not end as %s\n", w.camera,
-                     r.final_path.c_str());
+        const std::string left = leftWorkingFile(r);
+        std::fprintf(stderr, "kv4r_rec: the recording of camera %d did not end as %s%s%s\n",
+                     w.camera, r.final_path.c_str(), left.empty() ? "" : "; its frames are in ",
+                     left.c_str());
         failed = true;
       }
     }

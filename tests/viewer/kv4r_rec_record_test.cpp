@@ -225,7 +225,12 @@ TEST(Kv4rRecRecording, ATakenFileNameFailsAndKeepsBothFiles) {
       programPath("kv4r_rec"),
       {url(simulator), "--cameras", "1", "--vrx", (dir / "t%c.vrx").string(), "--seconds", "1"});
   EXPECT_EQ(result.exit_status, 1);
-  EXPECT_NE(result.err.find("did not end as " + (dir / "t1.vrx").string()), std::string::npos)
+  // Said when the recording starts, and at the end where the frames are.
+  EXPECT_NE(result.err.find((dir / "t1.vrx").string() + " exists already"), std::string::npos)
+      << result.err;
+  EXPECT_NE(result.err.find("did not end as " + (dir / "t1.vrx").string() + "; its frames are in " +
+                            (dir / "t1.tmp").string()),
+            std::string::npos)
       << result.err;
   EXPECT_EQ(result.out.find("file: " + (dir / "t1.vrx").string()), std::string::npos);
   EXPECT_EQ(readFile(dir / "t1.vrx"), "older clip");
