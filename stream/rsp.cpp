@@ -3,6 +3,7 @@
 #include <pthread.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -108,6 +109,16 @@ bool pauseStream(RSP* session, int delay_ms) {
   return session->run.load() != 0;
 }
 
+// After an attempt that brought no frame (the connect failed, or the stream broke before its first
+// frame): waits before the next one, longer with each such attempt in a row. Such failures come
+// at once (a refused connect, a server that closes or answers with a page); without the pause the
+// thread would knock on that server thousands of times a second. False when the session stops.
+bool pauseAfterFailedAttempt(RSP* session) {
+  const int doublings = std::clamp(session->failed_attempts, 0, 4);
+  ++session->failed_attempts;
+  return pauseStream(session, std::min(kConnectRetryFirst_ms << doublings, kConnectRetryMax_ms));
+}
+
 // Opens the stream for `mask` and checks login and model. True when connected.
 bool connectStream(RSP* session, int mask, bool* stop) {
   const std::string path = streamRequestPath(*session, mask);
@@ -119,6 +130,7 @@ bool connectStream(RSP* session, int mask, bool* stop) {
       return false;
     }
     reportLink(session, kLinkBroken);
+    *stop = !pauseAfterFailedAttempt(session);
     return false;
   }
   unwatchSocket(&session->query_watch, fd);  // from here on the stop shuts the stream socket down
@@ -190,6 +202,7 @@ void streamThread(RSP* session) {
     auto* bytes = static_cast<std::uint8_t*>(buffer);
     const std::size_t capacity = bufferWord(buffer, 0);
     int daemon_id = session->daemon_id.load();
+    const bool had_frame = session->part_header_flag != 0;  // on this connection
     const int result = receiveFrame(session->socket, bytes, capacity, &session->part_header_flag,
                                     &daemon_id, &session->read_ahead);
     session->daemon_id.store(daemon_id);
@@ -199,8 +212,10 @@ void streamThread(RSP* session) {
       poolPut(descriptor);
       session->part_header_flag = 0;
       reportLink(session, result == kFrameUnauthorized ? kLinkRefused : kLinkBroken);
+      if (!had_frame && !pauseAfterFailedAttempt(session)) break;
       continue;
     }
+    session->failed_attempts = 0;
     const int camera_number = static_cast<int>(loadBe16(bytes + 30));
     *descriptor = FrameDescriptor{};
     descriptor->buffer = buffer;

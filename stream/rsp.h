@@ -65,6 +65,11 @@ inline constexpr int kDescriptorBlockBytes = 140;
 inline constexpr int kViewerDescriptorCount = 2;
 inline constexpr int kMaxPauseTime = 490;
 inline constexpr int kModelRetryDelay_ms = 5000;
+// An attempt that brings no frame (a failed connect, a stream that breaks before its first frame)
+// is followed by a pause that starts here and doubles with each such attempt in a row up to the
+// maximum. After a stream that delivered frames the next attempt still goes at once.
+inline constexpr int kConnectRetryFirst_ms = 100;
+inline constexpr int kConnectRetryMax_ms = 1000;
 
 // Owner callbacks; `owner` is the pointer given to RSPCreate. Called on the session's threads.
 // getBuffer: a cleared receive buffer whose first 32-bit word holds its capacity and whose second
@@ -127,6 +132,7 @@ struct RSP {
 
   // streamThread only.
   int part_header_flag = 0;  // 0: next receive is the first after connecting
+  int failed_attempts = 0;   // attempts in a row that brought no frame
   ReadAhead read_ahead;      // the next record's first bytes, received with the frame before
 
   std::thread stream_thread;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -8,6 +9,7 @@
 #include "stream/rsp.h"
 #include "tests/stream/session_owner.h"
 #include "tests/support/loopback_server.h"
+#include "tests/support/stream_wire.h"
 
 namespace kv4r::stream {
 namespace {
@@ -95,6 +97,30 @@ TEST(SessionRobustness, StopDuringAStalledStreamAndDuringRandomPieces) {
     EXPECT_EQ(poolFreeCount(owner.pool()), 5);
   }
   EXPECT_EQ(kv4r::testing::openDescriptorCount(), descriptors);
+}
+
+// A server that is down refuses at once, and one that answers with a page ends the stream before
+// its first frame: either way the next attempts are spaced out (100, 200, 400 ms ... up to 1 s),
+// where a frame on the connection lets the next one go at once (the fifty cuts above).
+TEST(SessionRobustness, AttemptsWithoutAFrameAreSpacedOut) {
+  using std::chrono::milliseconds;
+  const auto brokenCount = [](SessionOwner& owner) {
+    std::size_t broken = 0;
+    for (const auto& e : owner.eventsLocked()) broken += e.second == kLinkBroken ? 1 : 0;
+    return broken;
+  };
+  kv4r::testing::RefusingPort refusing;
+  kv4r::testing::LoopbackServer page_server(kv4r::testing::LoopbackReply::closing(
+      {kv4r::testing::httpAnswer("Model=0x1234\r\n<html>busy</html>\r\n")}));
+  for (const int port : {static_cast<int>(refusing.port()), static_cast<int>(page_server.port())}) {
+    SessionOwner owner;
+    const auto start = std::chrono::steady_clock::now();
+    RSP* session = owner.start(kv4r::testing::LoopbackServer::addressBe(), port);
+    ASSERT_NE(session, nullptr);
+    ASSERT_TRUE(owner.waitFor([&] { return brokenCount(owner) >= 4; })) << port;
+    EXPECT_GE(std::chrono::steady_clock::now() - start, milliseconds(100 + 200 + 400)) << port;
+    owner.stop(session);
+  }
 }
 
 }  // namespace
