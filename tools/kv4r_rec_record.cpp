@@ -2,6 +2,8 @@
 
 #include <CLI/CLI.hpp>
 
+#include <unistd.h>
+
 #include <QApplication>
 #include <QTimer>
 #include <algorithm>
@@ -154,6 +156,15 @@ std::string leftWorkingFile(const Recording& r) {
   return {};
 }
 
+// Why files cannot be made next to `path`, as " (its folder ...: reason)", or empty when its
+// folder looks writable. The control only says that a recording could not start.
+std::string folderProblem(const std::string& path) {
+  std::string folder = std::filesystem::path(path).parent_path().string();
+  if (folder.empty()) folder = ".";
+  if (access(folder.c_str(), W_OK | X_OK) == 0) return {};
+  return " (its folder " + folder + ": " + std::strerror(errno) + ")";
+}
+
 // Offscreen platform unless the user chose one, so that no display is needed.
 void useOffscreenPlatform() {
   if (std::getenv("QT_QPA_PLATFORM") == nullptr) setenv("QT_QPA_PLATFORM", "offscreen", 0);
@@ -296,9 +307,12 @@ int runRecRecord(const RecOptions& options, const RecordingOptions& recording) {
           const std::string path = cameraPath(pattern, w.camera);
           if (host.record(method, w.camera, path) != 1) {
             const bool shared_name = work.size() > 1 && pattern.find("%c") == std::string::npos;
+            const std::string folder_problem = folderProblem(path);
             std::fprintf(stderr, "kv4r_rec: cannot record camera %d to %s%s\n", w.camera,
                          path.c_str(),
-                         shared_name ? " (another camera records there: put %c in the path)" : "");
+                         shared_name ? " (another camera records there: put %c in the path)"
+                         : !folder_problem.empty() ? folder_problem.c_str()
+                                                   : "");
             failed = true;
             continue;
           }

@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -247,12 +248,18 @@ TEST(Kv4rRecRecording, FailuresEndWithExitStatusOne) {
   const std::string good = "ann:secret@" + url(simulator);
   TempDir dir;
   {
-    SCOPED_TRACE("snapshot into a missing folder");
-    const auto result = runProgram(
-        programPath("kv4r_rec"),
-        {good, "--jpg", (dir / "no/s%c.jpg").string(), "--cameras", "1", "--seconds", "3"});
+    SCOPED_TRACE("snapshot and recording into a missing folder");
+    const auto result =
+        runProgram(programPath("kv4r_rec"),
+                   {good, "--jpg", (dir / "no/s%c.jpg").string(), "--vrx",
+                    (dir / "no/r%c.vrx").string(), "--cameras", "1", "--seconds", "3"});
     EXPECT_EQ(result.exit_status, 1);
     EXPECT_NE(result.err.find("cannot write " + (dir / "no/s1.jpg").string()), std::string::npos)
+        << result.err;
+    EXPECT_NE(result.err.find("cannot record camera 1 to " + (dir / "no/r1.vrx").string() +
+                              " (its folder " + (dir / "no").string() + ": " +
+                              std::strerror(ENOENT) + ")"),
+              std::string::npos)
         << result.err;
   }
   {
