@@ -1,7 +1,10 @@
 #include "formats/clip_reader.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include "formats/file_io.h"
 #include "formats/formats_codes.h"
@@ -11,6 +14,14 @@ namespace kv4r::formats {
 ClipFile* ClipFileOpen(const std::string& path) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return nullptr;
+  // A folder opens for reading but every read fails; it would pass for an empty clip.
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    const int error = S_ISDIR(st.st_mode) ? EISDIR : errno;
+    ::close(fd);
+    errno = error;
+    return nullptr;
+  }
   auto* clip = new ClipFile;
   clip->fd = fd;
   return clip;

@@ -18,9 +18,9 @@ struct ClipFile {
   int fd = -1;
 };
 
-// Opens a clip read-only. The handle, or nullptr when the file cannot be opened. Blocks on the file
-// system. The caller owns the handle and closes it with ClipFileClose (or holds it in a
-// ClipFilePtr).
+// Opens a clip read-only. The handle, or nullptr when the file cannot be opened or is a folder
+// (errno says why). Blocks on the file system. The caller owns the handle and closes it with
+// ClipFileClose (or holds it in a ClipFilePtr).
 [[nodiscard]] ClipFile* ClipFileOpen(const std::string& path);
 // Closes and frees; nullptr is allowed.
 void ClipFileClose(ClipFile* clip);

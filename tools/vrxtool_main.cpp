@@ -1,11 +1,40 @@
 // vrxtool: inspects, indexes, verifies, extracts and exports .vrx clips.
 #include <CLI/CLI.hpp>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <optional>
 #include <string>
 
 #include "platform/trace.h"
 #include "tools/vrxtool_commands.h"
+
+namespace {
+
+// Whether the clip can be read; says why not (exit status 1, as for any failed work).
+bool clipReadable(const std::string& command, const std::string& path) {
+  struct stat st {};
+  const char* reason = nullptr;
+  if (::stat(path.c_str(), &st) != 0) {
+    reason = std::strerror(errno);
+  } else if (S_ISDIR(st.st_mode)) {
+    reason = "it is a folder";
+  } else if (const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC); fd < 0) {
+    reason = std::strerror(errno);
+  } else {
+    ::close(fd);
+  }
+  if (reason == nullptr) return true;
+  std::fprintf(stderr, "vrxtool %s: cannot open %s: %s\n", command.c_str(), path.c_str(), reason);
+  return false;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   CLI::App app{"vrxtool: inspect, index, verify, extract and export .vrx clips"};
@@ -43,6 +72,7 @@ int main(int argc, char** argv) {
 
   CLI11_PARSE(app, argc, argv);
   kv4r::platform::setTraceEnabled(verbose);
+  if (!clipReadable(app.get_subcommands().front()->get_name(), clip)) return 1;
 
   if (*info) return kv4r::tools::runInfo(clip);
   if (*index) return kv4r::tools::runIndex(clip);

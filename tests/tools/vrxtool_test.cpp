@@ -2,8 +2,11 @@
 // decoded by ffmpeg, and damaged clips found by verify.
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 
+#include "formats/clip_reader.h"
 #include "formats/frame_record.h"
 #include "tests/formats/clip_fixture.h"
 #include "tests/support/test_env.h"
@@ -48,7 +51,19 @@ TEST_F(VrxtoolTest, EverySubcommandHasHelpAndBadUseFails) {
   EXPECT_NE(vrxtool({"play", clip_.string()}).exit_status, 0);
   const ProgramResult missing = vrxtool({"info", (dir_ / "none.vrx").string()});
   EXPECT_EQ(missing.exit_status, 1);
-  EXPECT_NE(missing.err.find("cannot open"), std::string::npos);
+  EXPECT_NE(missing.err.find("cannot open " + (dir_ / "none.vrx").string() + ": " +
+                             std::strerror(ENOENT)),
+            std::string::npos)
+      << missing.err;
+  // A folder is no clip, for any subcommand (it used to pass for an empty clip).
+  std::filesystem::create_directory(dir_ / "folder.vrx");
+  for (const char* command : {"info", "index", "verify"}) {
+    const ProgramResult folder = vrxtool({command, (dir_ / "folder.vrx").string()});
+    EXPECT_EQ(folder.exit_status, 1) << command;
+    EXPECT_NE(folder.err.find("it is a folder"), std::string::npos) << command << folder.err;
+  }
+  EXPECT_EQ(ClipFilePtr(ClipFileOpen((dir_ / "folder.vrx").string())), nullptr);
+  EXPECT_EQ(errno, EISDIR);
   // An export onto the clip itself is refused before anything is written.
   makeClip(3);
   const std::string before = testing::readFile(clip_);
