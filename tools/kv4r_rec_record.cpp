@@ -2,8 +2,6 @@
 
 #include <CLI/CLI.hpp>
 
-#include <unistd.h>
-
 #include <QApplication>
 #include <QTimer>
 #include <algorithm>
@@ -23,6 +21,7 @@
 #include "formats/formats_codes.h"
 #include "platform/control_registry.h"
 #include "platform/message_boxes.h"
+#include "tools/folder_problem.h"
 #include "viewer/live_decoding.h"
 #include "viewer/vidlet_ctrl.h"
 #include "viewer/vidlet_properties.h"
@@ -154,15 +153,6 @@ std::string leftWorkingFile(const Recording& r) {
     if (exists(temp)) return temp;
   }
   return {};
-}
-
-// Why files cannot be made next to `path`, as " (its folder ...: reason)", or empty when its
-// folder looks writable. The control only says that a recording could not start.
-std::string folderProblem(const std::string& path) {
-  std::string folder = std::filesystem::path(path).parent_path().string();
-  if (folder.empty()) folder = ".";
-  if (access(folder.c_str(), W_OK | X_OK) == 0) return {};
-  return " (its folder " + folder + ": " + std::strerror(errno) + ")";
 }
 
 // Offscreen platform unless the user chose one, so that no display is needed.
@@ -307,7 +297,9 @@ int runRecRecord(const RecOptions& options, const RecordingOptions& recording) {
           const std::string path = cameraPath(pattern, w.camera);
           if (host.record(method, w.camera, path) != 1) {
             const bool shared_name = work.size() > 1 && pattern.find("%c") == std::string::npos;
-            const std::string folder_problem = folderProblem(path);
+            const std::string problem = folderProblem(path);
+            const std::string folder_problem =
+                problem.empty() ? problem : " (its folder " + folderOf(path) + ": " + problem + ")";
             std::fprintf(stderr, "kv4r_rec: cannot record camera %d to %s%s\n", w.camera,
                          path.c_str(),
                          shared_name ? " (another camera records there: put %c in the path)"

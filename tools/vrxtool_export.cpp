@@ -8,6 +8,7 @@
 #include "formats/clip_index.h"
 #include "formats/formats_codes.h"
 #include "formats/frame_record.h"
+#include "tools/folder_problem.h"
 #include "tools/vrxtool_commands.h"
 #include "tools/vrxtool_progress.h"
 
@@ -62,6 +63,18 @@ int runExport(const std::string& clip_path, const std::string& avi_path,
   bar.finish();
   for (const formats::ExportMessage& message : formats::exportMessages(code, result, clip_path)) {
     std::fprintf(message.is_error ? stderr : stdout, "%s\n", message.text.c_str());
+  }
+  // The messages above are the player's; a command line can say more.
+  if (code == formats::kFormatsErrInvalidTime) {
+    std::fprintf(
+        stderr,
+        "vrxtool export: give times within the clip, from %s to %s, with --start not after --end\n",
+        formats::formatStampSeconds(index.front().time_seconds).c_str(),
+        formats::formatStampSeconds(index.back().time_seconds).c_str());
+  } else if (const std::string problem = folderProblem(avi_path);
+             code == formats::kFormatsErrCreate && !problem.empty()) {
+    std::fprintf(stderr, "vrxtool export: cannot create %s: its folder %s: %s\n", avi_path.c_str(),
+                 folderOf(avi_path).c_str(), problem.c_str());
   }
   return code == 1 && !result.read_failed ? 0 : 1;
 }

@@ -140,12 +140,17 @@ TEST_F(VrxtoolTest, ExportOfATimeRangeUsesTheLastRecordOfEachSecond) {
                "2004-05-06 10:00:01"});
   EXPECT_EQ(r.exit_status, 1);
   EXPECT_EQ(r.out, "Invalid start/end time\n");
+  EXPECT_EQ(r.err,
+            "vrxtool export: give times within the clip, from 2004-05-06 10:00:00 to 2004-05-06 "
+            "10:00:02, with --start not after --end\n");
   r = vrxtool({"export", clip_.string(), avi.string(), "--start", "10:00:01"});
   EXPECT_NE(r.exit_status, 0);
   EXPECT_NE(r.err.find("YYYY-MM-DD HH:MM:SS"), std::string::npos);
   r = vrxtool({"export", clip_.string(), (dir_ / "no" / "x.avi").string()});
   EXPECT_EQ(r.exit_status, 1);
-  EXPECT_EQ(r.err, "AVI file open error\n");
+  EXPECT_EQ(r.err, "AVI file open error\nvrxtool export: cannot create " +
+                       (dir_ / "no" / "x.avi").string() + ": its folder " + (dir_ / "no").string() +
+                       ": " + std::strerror(ENOENT) + "\n");
 }
 
 TEST_F(VrxtoolTest, ExtractWritesEachRecordAsAPicture) {
