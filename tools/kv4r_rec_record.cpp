@@ -160,6 +160,21 @@ void useOffscreenPlatform() {
   if (std::getenv("QT_QPA_PLATFORM") == nullptr) setenv("QT_QPA_PLATFORM", "offscreen", 0);
 }
 
+// Qt's own messages pass on, except the one about a missing XDG_RUNTIME_DIR: a recorder started
+// from a service or a container has none, needs none, and would print it on every run.
+QtMessageHandler qt_handler = nullptr;
+
+void quietRuntimeDirNotice(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+  if (type == QtWarningMsg && text.startsWith(QStringLiteral("QStandardPaths: XDG_RUNTIME_DIR"))) {
+    return;
+  }
+  if (qt_handler != nullptr) {
+    qt_handler(type, context, text);
+  } else {
+    std::fprintf(stderr, "%s\n", qPrintable(text));
+  }
+}
+
 }  // namespace
 
 void addRecordingOptions(CLI::App& app, RecordingOptions& recording) {
@@ -193,6 +208,7 @@ std::string cameraPath(const std::string& pattern, int camera) {
 
 int runRecRecord(const RecOptions& options, const RecordingOptions& recording) {
   useOffscreenPlatform();
+  qt_handler = qInstallMessageHandler(quietRuntimeDirNotice);
   static int argc = 1;
   static char name[] = "kv4r_rec";
   static char* argv[] = {name, nullptr};

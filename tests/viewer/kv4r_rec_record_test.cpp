@@ -66,12 +66,14 @@ TEST(Kv4rRecRecording, TwoCamerasToClipsAndAviFilesWithSnapshots) {
   for (auto& camera : scenario.cameras) camera.fps = 10;
   auto simulator = startSim(scenario);
   TempDir dir;
+  unsetenv("XDG_RUNTIME_DIR");  // as for a recorder run by a service: no notice about it
   const auto result =
       runProgram(programPath("kv4r_rec"),
                  {url(simulator), "--cameras", "1,2", "--vrx", (dir / "cam%c.vrx").string(),
                   "--avi", (dir / "cam%c.avi").string(), "--jpg", (dir / "cam%c.jpg").string(),
                   "--bmp", (dir / "cam%c.bmp").string(), "--seconds", "5"});
   ASSERT_EQ(result.exit_status, 0) << result.err;
+  EXPECT_EQ(result.err.find("XDG_RUNTIME_DIR"), std::string::npos) << result.err;
   for (int camera : {1, 2}) {
     const std::string base = "cam" + std::to_string(camera);
     const auto verify =
