@@ -281,6 +281,9 @@ int runRecRecord(const RecOptions& options, const RecordingOptions& recording) {
     return 1;
   }
 
+  // Cameras the server does not have are left out of the summary unless they were asked for.
+  const int server_cameras = widget->viewer().info.camera_count;
+
   bool failed = false;
   std::vector<std::string> made;
   const auto start = std::chrono::steady_clock::now();
@@ -380,7 +383,9 @@ int runRecRecord(const RecOptions& options, const RecordingOptions& recording) {
   (void)viewer::unregisterVidletControl(registry);
 
   bool any_flowing = false;
+  const bool asked = !options.cameras.empty();
   for (const CameraWork& w : work) {
+    if (!asked && w.camera > server_cameras) continue;
     std::printf("camera %d: %lld frames\n", w.camera, counts.pane[w.camera - 1].load());
     any_flowing = any_flowing || w.flowing;
     for (const Recording& r : w.recordings) {
@@ -402,7 +407,6 @@ int runRecRecord(const RecOptions& options, const RecordingOptions& recording) {
         failed = true;
       }
     }
-    const bool asked = !options.cameras.empty();
     if (!w.flowing && asked) {
       std::fprintf(stderr, "kv4r_rec: no pictures from camera %d\n", w.camera);
       failed = true;

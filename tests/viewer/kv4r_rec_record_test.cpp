@@ -282,6 +282,12 @@ TEST(Kv4rRecRecording, FailuresEndWithExitStatusOne) {
     EXPECT_NE(result.err.find("no pictures from camera 3"), std::string::npos) << result.err;
     EXPECT_TRUE(fs::exists(dir / "n1.vrx"));
     EXPECT_FALSE(fs::exists(dir / "n3.vrx"));
+    // Not asked for, the cameras the server lacks are no failure and not listed.
+    const auto all = runProgram(programPath("kv4r_rec"),
+                                {good, "--vrx", (dir / "a%c.vrx").string(), "--seconds", "1"});
+    EXPECT_EQ(all.exit_status, 0) << all.err;
+    EXPECT_NE(all.out.find("camera 2: "), std::string::npos) << all.out;
+    EXPECT_EQ(all.out.find("camera 3: "), std::string::npos) << all.out;
   }
   {
     SCOPED_TRACE("two cameras into one clip");
