@@ -315,15 +315,14 @@ int runRecRecord(const RecOptions& options, const RecordingOptions& recording) {
           if (pattern.empty()) continue;
           const std::string path = cameraPath(pattern, w.camera);
           if (host.record(method, w.camera, path) != 1) {
-            const bool shared_name = work.size() > 1 && pattern.find("%c") == std::string::npos;
-            const std::string problem = folderProblem(path);
-            const std::string folder_problem =
-                problem.empty() ? problem : " (its folder " + folderOf(path) + ": " + problem + ")";
+            std::string hint;
+            if (work.size() > 1 && pattern.find("%c") == std::string::npos) {
+              hint = " (another camera records there: put %c in the path)";
+            } else if (const std::string problem = folderProblem(path); !problem.empty()) {
+              hint = " (its folder " + folderOf(path) + ": " + problem + ")";
+            }
             std::fprintf(stderr, "kv4r_rec: cannot record camera %d to %s%s\n", w.camera,
-                         path.c_str(),
-                         shared_name ? " (another camera records there: put %c in the path)"
-                         : !folder_problem.empty() ? folder_problem.c_str()
-                                                   : "");
+                         path.c_str(), hint.c_str());
             failed = true;
             continue;
           }

@@ -71,10 +71,11 @@ int runExport(const std::string& clip_path, const std::string& avi_path,
         "vrxtool export: give times within the clip, from %s to %s, with --start not after --end\n",
         formats::formatStampSeconds(index.front().time_seconds).c_str(),
         formats::formatStampSeconds(index.back().time_seconds).c_str());
-  } else if (const std::string problem = folderProblem(avi_path);
-             code == formats::kFormatsErrCreate && !problem.empty()) {
-    std::fprintf(stderr, "vrxtool export: cannot create %s: its folder %s: %s\n", avi_path.c_str(),
-                 folderOf(avi_path).c_str(), problem.c_str());
+  } else if (code == formats::kFormatsErrCreate) {
+    if (const std::string problem = folderProblem(avi_path); !problem.empty()) {
+      std::fprintf(stderr, "vrxtool export: cannot create %s: its folder %s: %s\n",
+                   avi_path.c_str(), folderOf(avi_path).c_str(), problem.c_str());
+    }
   }
   return code == 1 && !result.read_failed ? 0 : 1;
 }
