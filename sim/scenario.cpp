@@ -131,6 +131,12 @@ class ObjectReader {
   bool ok_ = true;
 };
 
+// The parser's own words from "line L, column C: ..." on, without the exception's prefix.
+std::string parseErrorPlace(const std::string& what) {
+  const auto at = what.find("line ");
+  return at == std::string::npos ? what : what.substr(at);
+}
+
 bool parseSize(const std::string& text, int* width, int* height) {
   int w = 0;
   int h = 0;
@@ -322,8 +328,13 @@ int validateScenario(Scenario* s, std::string* error) {
 
 int parseScenario(const std::string& json_text, const std::string& base_folder, Scenario* out,
                   std::string* error) {
-  const json root = json::parse(json_text, nullptr, /*allow_exceptions=*/false);
-  if (root.is_discarded()) return *error = "not valid JSON", kSimErrScenario;
+  json root;
+  try {
+    root = json::parse(json_text);
+  } catch (const json::parse_error& e) {
+    *error = "not valid JSON (" + parseErrorPlace(e.what()) + ")";
+    return kSimErrScenario;
+  }
   if (!root.is_object()) return *error = "the top level must be an object", kSimErrScenario;
   Scenario s;
   ObjectReader r(root, "", error);

@@ -68,6 +68,7 @@ TEST(Scenario, MistakesAreReportedWithTheirPlace) {
   const std::pair<const char*, const char*> cases[] = {
       {"[1]", "top level"},
       {"{", "JSON"},
+      {"{\n \"model\": 1,\n}", "not valid JSON (line 3, column 1"},
       {R"({"modle": 1})", "modle: unknown key"},
       {R"({"model": 70000})", "model"},
       {R"({"camera_count": 17})", "camera_count"},
