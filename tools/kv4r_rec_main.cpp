@@ -61,7 +61,8 @@ int main(int argc, char** argv) {
   frames->excludes(seconds);
   app.add_option("--server-id", options.server_id, "module number of the server (iSvrID)")
       ->check(signCheck(true));
-  app.add_option("--pause-time", options.pause_time, "pause time sent with the stream (0..490)")
+  app.add_option("--pause-time", options.pause_time,
+                 "pause time sent with the stream, 0 to 490 (larger values become 490)")
       ->check(CLI::Range(0, 100000));
   app.add_flag("--verbose", verbose, "print the diagnostic traces");
   info_flag->excludes(raw);
