@@ -64,6 +64,23 @@ TEST_F(VrxtoolTest, EverySubcommandHasHelpAndBadUseFails) {
   }
   EXPECT_EQ(ClipFilePtr(ClipFileOpen((dir_ / "folder.vrx").string())), nullptr);
   EXPECT_EQ(errno, EISDIR);
+  // Another kind of file is refused instead of being summarised as records of nonsense; verify
+  // still walks it and reports it bad.
+  const std::string text = (dir_ / "notes.vrx").string();
+  testing::writeBytes(dir_ / "notes.vrx", Bytes(3000, 'a'));
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"info", text},
+                                               {"index", text},
+                                               {"extract", text, (dir_ / "pics").string()},
+                                               {"export", text, (dir_ / "notes.avi").string()}}) {
+    const ProgramResult refused = vrxtool(args);
+    EXPECT_EQ(refused.exit_status, 1) << args[0];
+    EXPECT_EQ(refused.out, "") << args[0];
+    EXPECT_NE(refused.err.find("does not start with a frame record"), std::string::npos)
+        << args[0] << refused.err;
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "notes.avi"));
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "notes.lst"));
+  EXPECT_EQ(vrxtool({"verify", text}).exit_status, 1);
   // An export onto the clip itself is refused before anything is written.
   makeClip(3);
   const std::string before = testing::readFile(clip_);
