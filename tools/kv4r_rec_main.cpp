@@ -4,8 +4,10 @@
 
 #include <cstdlib>
 #include <string>
+#include <string_view>
 
 #include "platform/trace.h"
+#include "stream/server_address.h"
 #include "tools/kv4r_rec.h"
 #include "tools/kv4r_rec_record.h"
 
@@ -34,6 +36,30 @@ CLI::Validator signCheck(bool zero_allowed) {
       zero_allowed ? "NONNEGATIVE" : "POSITIVE");
 }
 
+// The control takes any address text (an empty one disconnects, a port is read as far as it is
+// decimal and cut to 16 bits); on the command line those are mistakes, named before any connect.
+CLI::Validator serverAddressCheck() {
+  return CLI::Validator(
+      [](std::string& text) -> std::string {
+        const std::string cleaned = kv4r::stream::cleanServerAddress(text);
+        std::string_view address = cleaned;
+        if (const auto at = address.find('@'); at != std::string_view::npos) {
+          address.remove_prefix(at + 1);
+        }
+        const auto colon = address.find(':');
+        // The text itself is not repeated: it may hold a password.
+        if (address.substr(0, colon).empty()) return "it names no server";
+        if (colon == std::string_view::npos) return {};
+        const std::string_view port = address.substr(colon + 1);
+        const bool digits = !port.empty() && port.size() <= 5 &&
+                            port.find_first_not_of("0123456789") == std::string_view::npos;
+        const long value = digits ? std::strtol(std::string(port).c_str(), nullptr, 10) : 0;
+        if (value >= 1 && value <= 65535) return {};
+        return "the port must be a number from 1 to 65535, not \"" + std::string(port) + "\"";
+      },
+      "ADDRESS");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -45,7 +71,8 @@ int main(int argc, char** argv) {
   bool verbose = false;
   app.add_option("URL", options.url,
                  "server address: [http://][user:password@]host[:port][/ignored path]")
-      ->required();
+      ->required()
+      ->check(serverAddressCheck());
   auto* info_flag =
       app.add_flag("--info", info, "print server information, rights and camera names");
   auto* raw =

@@ -180,6 +180,22 @@ TEST(Kv4rRec, BadArgumentsAreRefused) {
   EXPECT_NE(runProgram(rec, {"127.0.0.1", "--raw-dir", "x", "--frames", "3", "--seconds", "1"})
                 .exit_status,
             0);
+  // Addresses the control would take for a disconnect or a wrapped port are refused up front,
+  // without repeating a password.
+  const std::pair<const char*, const char*> bad_urls[] = {
+      {"", "names no server"},
+      {"http://user:secret@/cams", "names no server"},
+      {"127.0.0.1:99999", "not \"99999\""},
+      {"127.0.0.1:0x50", "not \"0x50\""},
+      {"user:secret@127.0.0.1:", "not \"\""},
+  };
+  for (const auto& [url, why] : bad_urls) {
+    const auto refused = runProgram(rec, {url, "--info"});
+    // A usage error, not the failed connect (status 1) of an address that was tried.
+    EXPECT_GT(refused.exit_status, 1) << url;
+    EXPECT_NE(refused.err.find(why), std::string::npos) << url << ": " << refused.err;
+    EXPECT_EQ(refused.err.find("secret"), std::string::npos) << refused.err;
+  }
   const auto help = runProgram(rec, {"--help"});
   EXPECT_EQ(help.exit_status, 0);
   EXPECT_NE(help.out.find("--raw-dir"), std::string::npos);
