@@ -27,6 +27,11 @@ struct RecOptions {
 void prepareRecWindow(const RecOptions& options, viewer::ViewerWindow& window,
                       viewer::ControlConnection& control, platform::MessageBoxes& boxes);
 
+// Warns on stderr about each camera of --cameras that the server (with `server_cameras` cameras)
+// does not have. False when cameras were asked for and the server has none of them: the run
+// cannot bring anything and ends at once, with exit status 1.
+bool checkAskedCameras(const std::vector<int>& asked, int server_cameras);
+
 // --info: connect sequence without a stream; prints the server information, the four rights masks
 // and the camera names. Exit status 0, or 1 when the sequence failed (its messages on stderr).
 int runRecInfo(const RecOptions& options);

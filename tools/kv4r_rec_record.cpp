@@ -283,6 +283,10 @@ int runRecRecord(const RecOptions& options, const RecordingOptions& recording) {
 
   // Cameras the server does not have are left out of the summary unless they were asked for.
   const int server_cameras = widget->viewer().info.camera_count;
+  if (!checkAskedCameras(options.cameras, server_cameras)) {
+    (void)host.put("strIpAddr", Variant::fromString(""));
+    return 1;
+  }
 
   bool failed = false;
   std::vector<std::string> made;

@@ -94,6 +94,20 @@ void prepareRecWindow(const RecOptions& options, viewer::ViewerWindow& window,
   }
 }
 
+bool checkAskedCameras(const std::vector<int>& asked, int server_cameras) {
+  const int cameras = std::min(server_cameras, viewer::kPaneCount);
+  int present = 0;
+  for (int camera : asked) {
+    if (camera <= cameras) {
+      ++present;
+    } else {
+      std::fprintf(stderr, "kv4r_rec: camera %d is not on the server, which shows %d camera%s\n",
+                   camera, cameras, cameras == 1 ? "" : "s");
+    }
+  }
+  return asked.empty() || present > 0;
+}
+
 int runRecInfo(const RecOptions& options) {
   platform::RecordingMessageBoxes boxes(true);
   viewer::ViewerWindow window;
@@ -149,7 +163,11 @@ int runRecRaw(const RecOptions& options) {
     }
     recorder.changed.notify_all();
   };
-  window.on_link_event = [](int kind, int code) {
+  // The stop closes the stream under the receiving thread, which reports that as a broken link;
+  // once the run is ending, link events say nothing about the server and are not printed.
+  std::atomic<bool> ending{false};
+  window.on_link_event = [&ending](int kind, int code) {
+    if (ending.load()) return;
     std::printf("link: %s\n", linkText(kind, code));
     std::fflush(stdout);
   };
@@ -157,6 +175,10 @@ int runRecRaw(const RecOptions& options) {
   std::signal(SIGINT, onSignal);
   std::signal(SIGTERM, onSignal);
   if (viewer::setIpAddress(window, control, options.url) != 1) {
+    viewer::stopConnection(window);
+    return 1;
+  }
+  if (!checkAskedCameras(options.cameras, window.info.camera_count)) {
     viewer::stopConnection(window);
     return 1;
   }
@@ -181,6 +203,7 @@ int runRecRaw(const RecOptions& options) {
       next_progress = now + std::chrono::seconds(1);
     }
   }
+  ending.store(true);
   if (refused) {
     viewer::handleLoginRefused(window, control);
   } else {

@@ -84,6 +84,8 @@ TEST(Kv4rRec, RawDirGetsEveryRecordOfTheWantedCamerasAsDelivered) {
                                            "12", "--raw-dir", (dir / "raw").string()});
   ASSERT_EQ(result.exit_status, 0) << result.err;
   EXPECT_NE(result.out.find("link: established\n"), std::string::npos) << result.out;
+  // The stop's own closing of the stream is no news about the server.
+  EXPECT_EQ(result.out.find("link: broken"), std::string::npos) << result.out;
   EXPECT_NE(result.out.find("total: 12 frames\n"), std::string::npos);
   EXPECT_NE(result.out.find("camera 1: 0 frames\n"), std::string::npos);
   EXPECT_NE(result.out.find("camera 4: 0 frames\n"), std::string::npos);
@@ -110,6 +112,35 @@ TEST(Kv4rRec, RawDirGetsEveryRecordOfTheWantedCamerasAsDelivered) {
     }
   }
   EXPECT_EQ(files, 12);
+}
+
+TEST(Kv4rRec, CamerasTheServerLacksAreNamedAndAloneEndTheRunAtOnce) {
+  sim::Scenario scenario = sim::defaultScenario();
+  scenario.camera_count = 2;
+  scenario.cameras.resize(2);
+  auto simulator = startSim(scenario);
+  TempDir dir;
+  const auto rec = programPath("kv4r_rec");
+  const std::string lacks3 = "camera 3 is not on the server, which shows 2 cameras";
+  const auto some = runProgram(rec, {address(simulator.get()), "--cameras", "2,3", "--frames", "3",
+                                     "--raw-dir", (dir / "raw").string()});
+  EXPECT_EQ(some.exit_status, 0) << some.err;
+  EXPECT_NE(some.err.find(lacks3), std::string::npos) << some.err;
+  EXPECT_NE(some.out.find("total: 3 frames"), std::string::npos) << some.out;
+  for (const std::vector<std::string>& only_missing :
+       {std::vector<std::string>{"--raw-dir", (dir / "raw").string()},
+        {"--jpg", (dir / "cam%c.jpg").string()}}) {
+    std::vector<std::string> args = {address(simulator.get()), "--cameras", "3,4", "--seconds",
+                                     "30"};
+    args.insert(args.end(), only_missing.begin(), only_missing.end());
+    const auto start = std::chrono::steady_clock::now();
+    const auto none = runProgram(rec, args);
+    EXPECT_EQ(none.exit_status, 1) << only_missing[0];
+    EXPECT_NE(none.err.find(lacks3), std::string::npos) << none.err;
+    EXPECT_NE(none.err.find("camera 4 is not on the server"), std::string::npos) << none.err;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir / "cam3.jpg"));
 }
 
 TEST(Kv4rRec, SecondsLimitEndsTheRun) {
