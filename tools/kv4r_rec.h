@@ -32,6 +32,10 @@ void prepareRecWindow(const RecOptions& options, viewer::ViewerWindow& window,
 // cannot bring anything and ends at once, with exit status 1.
 bool checkAskedCameras(const std::vector<int>& asked, int server_cameras);
 
+// After a failed connect sequence: when the server's answer was a refused login (the message shows
+// its 401 status line), says on stderr what to give in the URL.
+void explainRefusedLogin(const platform::RecordingMessageBoxes& boxes, const std::string& url);
+
 // --info: connect sequence without a stream; prints the server information, the four rights masks
 // and the camera names. Exit status 0, or 1 when the sequence failed (its messages on stderr).
 int runRecInfo(const RecOptions& options);

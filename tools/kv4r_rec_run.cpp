@@ -13,6 +13,7 @@
 #include "platform/message_boxes.h"
 #include "stream/rsp.h"
 #include "stream/sbpool.h"
+#include "stream/server_address.h"
 #include "tools/kv4r_rec.h"
 #include "viewer/viewer_window.h"
 
@@ -94,6 +95,22 @@ void prepareRecWindow(const RecOptions& options, viewer::ViewerWindow& window,
   }
 }
 
+void explainRefusedLogin(const platform::RecordingMessageBoxes& boxes, const std::string& url) {
+  const std::vector<std::string> texts = boxes.texts();
+  const bool refused = std::any_of(texts.begin(), texts.end(), [](const std::string& text) {
+    return text.find("HTTP/1.0 401 ") != std::string::npos ||
+           text.find("HTTP/1.1 401 ") != std::string::npos;
+  });
+  if (!refused) return;
+  if (stream::cleanServerAddress(url).find('@') != std::string::npos) {
+    std::fprintf(stderr, "kv4r_rec: the server did not accept the user name and password\n");
+  } else {
+    std::fprintf(stderr,
+                 "kv4r_rec: the server asks for a login: give it in the URL as "
+                 "user:password@host\n");
+  }
+}
+
 bool checkAskedCameras(const std::vector<int>& asked, int server_cameras) {
   const int cameras = std::min(server_cameras, viewer::kPaneCount);
   int present = 0;
@@ -113,7 +130,10 @@ int runRecInfo(const RecOptions& options) {
   viewer::ViewerWindow window;
   viewer::ControlConnection control;
   prepareRecWindow(options, window, control, boxes);
-  if (viewer::setIpAddress(window, control, options.url, false) != 1) return 1;
+  if (viewer::setIpAddress(window, control, options.url, false) != 1) {
+    explainRefusedLogin(boxes, options.url);
+    return 1;
+  }
   const viewer::ServerInfo& info = window.info;
   std::printf("server: %s:%d module %d\n", control.ip_addr.c_str(), control.http_port,
               control.svr_id);
@@ -176,6 +196,7 @@ int runRecRaw(const RecOptions& options) {
   std::signal(SIGTERM, onSignal);
   if (viewer::setIpAddress(window, control, options.url) != 1) {
     viewer::stopConnection(window);
+    explainRefusedLogin(boxes, options.url);
     return 1;
   }
   if (!checkAskedCameras(options.cameras, window.info.camera_count)) {

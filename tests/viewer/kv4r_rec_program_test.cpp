@@ -69,7 +69,19 @@ TEST(Kv4rRec, InfoWithWrongCredentialsPrintsTheMessagesAndFails) {
   EXPECT_NE(result.err.find("Unauthorized"), std::string::npos);
   EXPECT_NE(result.err.find("Module 0 of 127.0.0.1 is not ready,\n\nor network is bad."),
             std::string::npos);
+  EXPECT_NE(result.err.find("did not accept the user name and password"), std::string::npos);
+  EXPECT_EQ(result.err.find("wrong"), std::string::npos) << result.err;
   EXPECT_EQ(result.out, "");
+  // Without credentials (recording as well as --info) the hint says where they go.
+  for (const char* mode : {"--info", "--jpg"}) {
+    std::vector<std::string> args = {address(simulator.get()), mode};
+    if (std::string(mode) == "--jpg")
+      args.insert(args.end(), {"/nonexistent/x.jpg", "--seconds", "5"});
+    const auto anonymous = runProgram(programPath("kv4r_rec"), args);
+    EXPECT_EQ(anonymous.exit_status, 1) << mode;
+    EXPECT_NE(anonymous.err.find("give it in the URL as user:password@host"), std::string::npos)
+        << mode << anonymous.err;
+  }
 }
 
 TEST(Kv4rRec, RawDirGetsEveryRecordOfTheWantedCamerasAsDelivered) {
