@@ -72,7 +72,11 @@ int run(int argc, char** argv) {
   std::vector<std::string> params;
   std::string bag_file, save_bag_file, page_url, settings_file;
   bool quit = false, verbose = false;
-  cli.add_option("--param", params, "a control property as NAME=VALUE (repeatable)");
+  cli.add_option(
+      "--param", params,
+      "a control property as NAME=VALUE (repeatable), e.g. --param strIpAddr=192.168.0.9 "
+      "--param iHttpPort=8080; strIpAddr is a bare host unless --page-url gives an "
+      "http:// page, as in a browser, where it may be a whole http://user:pw@host:port/");
   cli.add_option("--bag", bag_file, "load the stored property set from FILE")
       ->check(CLI::ExistingFile);
   cli.add_option("--save-bag", save_bag_file,
