@@ -160,7 +160,13 @@ int runRecRaw(const RecOptions& options) {
   std::error_code error;
   std::filesystem::create_directories(options.raw_dir, error);
   if (error || !std::filesystem::is_directory(options.raw_dir)) {
-    std::fprintf(stderr, "kv4r_rec: cannot create folder %s\n", options.raw_dir.c_str());
+    const bool in_the_way =
+        std::filesystem::exists(options.raw_dir) && !std::filesystem::is_directory(options.raw_dir);
+    const std::string why = in_the_way ? "a file of that name is in the way"
+                            : error    ? error.message()
+                                       : "it is not a folder";
+    std::fprintf(stderr, "kv4r_rec: cannot create folder %s: %s\n", options.raw_dir.c_str(),
+                 why.c_str());
     return 1;
   }
   platform::RecordingMessageBoxes boxes(true);

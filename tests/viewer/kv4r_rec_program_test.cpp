@@ -239,6 +239,13 @@ TEST(Kv4rRec, BadArgumentsAreRefused) {
     EXPECT_NE(refused.err.find(why), std::string::npos) << url << ": " << refused.err;
     EXPECT_EQ(refused.err.find("secret"), std::string::npos) << refused.err;
   }
+  // A file where the record folder should be is named before any connect.
+  TempDir dir;
+  kv4r::testing::writeFile(dir / "taken", "");
+  const auto taken = runProgram(rec, {"127.0.0.1", "--raw-dir", (dir / "taken").string()});
+  EXPECT_EQ(taken.exit_status, 1);
+  EXPECT_NE(taken.err.find("taken: a file of that name is in the way"), std::string::npos)
+      << taken.err;
   const auto help = runProgram(rec, {"--help"});
   EXPECT_EQ(help.exit_status, 0);
   EXPECT_NE(help.out.find("--raw-dir"), std::string::npos);
