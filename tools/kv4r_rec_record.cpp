@@ -388,6 +388,10 @@ int runRecRecord(const RecOptions& options, const RecordingOptions& recording) {
 
   bool any_flowing = false;
   const bool asked = !options.cameras.empty();
+  // Frames are counted as they reach the control; a small --frames can end the run before a
+  // camera's first picture, with which its recordings and snapshots begin.
+  const bool limit_reached = options.frames > 0 && counts.total.load() >= options.frames;
+  const char* limit_came_first = "the frame limit (--frames) came before";
   for (const CameraWork& w : work) {
     if (!asked && w.camera > server_cameras) continue;
     std::printf("camera %d: %lld frames\n", w.camera, counts.pane[w.camera - 1].load());
@@ -412,7 +416,12 @@ int runRecRecord(const RecOptions& options, const RecordingOptions& recording) {
       }
     }
     if (!w.flowing && asked) {
-      std::fprintf(stderr, "kv4r_rec: no pictures from camera %d\n", w.camera);
+      if (limit_reached && counts.pane[w.camera - 1].load() > 0) {
+        std::fprintf(stderr, "kv4r_rec: %s the first picture of camera %d\n", limit_came_first,
+                     w.camera);
+      } else {
+        std::fprintf(stderr, "kv4r_rec: no pictures from camera %d\n", w.camera);
+      }
       failed = true;
     } else if (w.flowing && (!w.jpg_done || !w.bmp_done)) {
       std::fprintf(stderr, "kv4r_rec: no snapshot of camera %d\n", w.camera);
@@ -420,7 +429,12 @@ int runRecRecord(const RecOptions& options, const RecordingOptions& recording) {
     }
   }
   if (!any_flowing && !login_refused && !key_refused) {
-    std::fprintf(stderr, "kv4r_rec: no pictures came\n");
+    if (limit_reached) {
+      std::fprintf(stderr, "kv4r_rec: %s any picture; nothing was recorded or saved\n",
+                   limit_came_first);
+    } else {
+      std::fprintf(stderr, "kv4r_rec: no pictures came\n");
+    }
     failed = true;
   }
   for (const std::string& path : made) std::printf("file: %s\n", path.c_str());

@@ -290,6 +290,19 @@ TEST(Kv4rRecRecording, FailuresEndWithExitStatusOne) {
     EXPECT_EQ(all.out.find("camera 3: "), std::string::npos) << all.out;
   }
   {
+    SCOPED_TRACE("a frame limit reached before the first picture");
+    const auto result =
+        runProgram(programPath("kv4r_rec"),
+                   {good, "--cameras", "1", "--frames", "1", "--vrx", (dir / "l%c.vrx").string()});
+    EXPECT_EQ(result.exit_status, 1);
+    EXPECT_NE(result.err.find("the frame limit (--frames) came before the first picture of "
+                              "camera 1"),
+              std::string::npos)
+        << result.err;
+    EXPECT_EQ(result.err.find("no pictures"), std::string::npos) << result.err;
+    EXPECT_FALSE(fs::exists(dir / "l1.vrx"));
+  }
+  {
     SCOPED_TRACE("two cameras into one clip");
     const std::string clip = (dir / "both.vrx").string();
     const auto result = runProgram(programPath("kv4r_rec"),
