@@ -169,6 +169,10 @@ int runRecRaw(const RecOptions& options) {
                  why.c_str());
     return 1;
   }
+  // The stop closes the stream under the receiving thread, which reports that as a broken link;
+  // once the run is ending, link events say nothing about the server and are not printed. Made
+  // before the window, whose link callback reads it.
+  std::atomic<bool> ending{false};
   platform::RecordingMessageBoxes boxes(true);
   viewer::ViewerWindow window;
   viewer::ControlConnection control;
@@ -189,9 +193,6 @@ int runRecRaw(const RecOptions& options) {
     }
     recorder.changed.notify_all();
   };
-  // The stop closes the stream under the receiving thread, which reports that as a broken link;
-  // once the run is ending, link events say nothing about the server and are not printed.
-  std::atomic<bool> ending{false};
   window.on_link_event = [&ending](int kind, int code) {
     if (ending.load()) return;
     std::printf("link: %s\n", linkText(kind, code));

@@ -17,8 +17,21 @@
 
 namespace {
 
-// Whether the clip can be read; says why not (exit status 1, as for any failed work).
-bool clipReadable(const std::string& command, const std::string& path) {
+// Whether a non-empty file starts as every clip does: with a frame record, that is a JPEG start
+// marker and an application segment. Anything else (another kind of file) would be read as records
+// of nonsense lengths, cameras and times. An empty clip holds no records, which is no damage; a
+// read error is left to the command, which reports it as such.
+bool startsLikeClip(int fd) {
+  std::uint8_t start[4] = {};
+  const ssize_t got = ::pread(fd, start, sizeof start, 0);
+  if (got <= 0) return true;
+  return got == sizeof start && start[0] == 0xFF && start[1] == 0xD8 && start[2] == 0xFF &&
+         (start[3] & 0xF0) == 0xE0;
+}
+
+// Whether the clip can be read and, with `need_clip_start`, starts like a clip; says why not (exit
+// status 1, as for any failed work).
+bool clipUsable(const std::string& command, const std::string& path, bool need_clip_start) {
   struct stat st {};
   const char* reason = nullptr;
   if (::stat(path.c_str(), &st) != 0) {
@@ -28,31 +41,18 @@ bool clipReadable(const std::string& command, const std::string& path) {
   } else if (const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC); fd < 0) {
     reason = std::strerror(errno);
   } else {
+    const bool clip_start = !need_clip_start || startsLikeClip(fd);
     ::close(fd);
+    if (!clip_start) {
+      std::fprintf(stderr,
+                   "vrxtool %s: %s does not start with a frame record: it is not a clip, or its "
+                   "first record is damaged (vrxtool verify shows which records are)\n",
+                   command.c_str(), path.c_str());
+      return false;
+    }
   }
   if (reason == nullptr) return true;
   std::fprintf(stderr, "vrxtool %s: cannot open %s: %s\n", command.c_str(), path.c_str(), reason);
-  return false;
-}
-
-// Whether a non-empty file starts as every clip does: with a frame record, that is a JPEG start
-// marker and an application segment. Anything else (another kind of file) would be read as records
-// of nonsense lengths, cameras and times.
-bool startsLikeClip(const std::string& command, const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return true;  // clipReadable has said why already
-  std::uint8_t start[4] = {};
-  const ssize_t got = ::pread(fd, start, sizeof start, 0);
-  ::close(fd);
-  if (got <= 0) return true;  // an empty clip holds no records, which is no damage
-  if (got == sizeof start && start[0] == 0xFF && start[1] == 0xD8 && start[2] == 0xFF &&
-      (start[3] & 0xF0) == 0xE0) {
-    return true;
-  }
-  std::fprintf(stderr,
-               "vrxtool %s: %s does not start with a frame record: it is not a clip, or its first "
-               "record is damaged (vrxtool verify shows which records are)\n",
-               command.c_str(), path.c_str());
   return false;
 }
 
@@ -94,10 +94,8 @@ int main(int argc, char** argv) {
 
   CLI11_PARSE(app, argc, argv);
   kv4r::platform::setTraceEnabled(verbose);
-  const std::string command = app.get_subcommands().front()->get_name();
-  if (!clipReadable(command, clip)) return 1;
   // verify walks even a clip whose first record is damaged, to count and place all the damage.
-  if (!*verify && !startsLikeClip(command, clip)) return 1;
+  if (!clipUsable(app.get_subcommands().front()->get_name(), clip, !*verify)) return 1;
 
   if (*info) return kv4r::tools::runInfo(clip);
   if (*index) return kv4r::tools::runIndex(clip);
