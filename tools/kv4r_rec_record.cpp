@@ -21,6 +21,7 @@
 #include "formats/formats_codes.h"
 #include "platform/control_registry.h"
 #include "platform/message_boxes.h"
+#include "stream/rsp.h"
 #include "tools/folder_problem.h"
 #include "viewer/live_decoding.h"
 #include "viewer/vidlet_ctrl.h"
@@ -66,6 +67,26 @@ struct CameraWork {
 struct FrameCounts {
   std::array<std::atomic<long long>, viewer::kPaneCount> pane{};
   std::atomic<long long> total{0};
+};
+
+// Tells the user once when the link to the server breaks and once when it is back: between the two
+// the control reconnects by itself and the frame count stands still. Link events come on the
+// receiving thread.
+struct LinkReport {
+  std::atomic<bool> ending{false};  // the stop closes the link; that is no news
+  std::atomic<bool> down{false};
+
+  void event(int kind, int code) {
+    if (ending.load()) return;
+    if (kind == stream::kLinkStarted) {
+      if (down.exchange(false)) std::fprintf(stderr, "kv4r_rec: the link to the server is back\n");
+      return;
+    }
+    // A refused login ends the run with its own message.
+    if (code == stream::kLinkRefused || down.exchange(true)) return;
+    std::fprintf(stderr, "kv4r_rec: the link to the server %s; reconnecting\n",
+                 code == stream::kLinkWrongModel ? "reports another server model" : "broke");
+  }
 };
 
 // The control as a host holds it: everything by DISPID through its dispatch interface.
@@ -217,6 +238,7 @@ int runRecRecord(const RecOptions& options, const RecordingOptions& recording) {
   // Declared before the control, which uses them until it is gone.
   platform::RecordingMessageBoxes boxes(true);
   FrameCounts counts;
+  LinkReport link;
   int key_requests = 0;
 
   platform::ControlRegistry& registry = platform::ControlRegistry::instance();
@@ -271,6 +293,8 @@ int runRecRecord(const RecOptions& options, const RecordingOptions& recording) {
       if (inner) inner(p, buffer, length);
     };
   }
+  // Nor does it show the link: the window's observer hook is used for that too.
+  widget->viewer().on_link_event = [&link](int kind, int code) { link.event(kind, code); };
 
   std::signal(SIGINT, onStopSignal);
   std::signal(SIGTERM, onStopSignal);
@@ -369,6 +393,7 @@ int runRecRecord(const RecOptions& options, const RecordingOptions& recording) {
   tick.start(kTick_ms);
   QApplication::exec();
   tick.stop();
+  link.ending = true;
 
   // Stop requests first, then the end of the session, which finishes every recording.
   for (const CameraWork& w : work) {

@@ -1,7 +1,8 @@
 // kv4r_rec recording against the development server: clips that vrxtool accepts, AVI files that
 // ffprobe accepts with about seconds x fps frames, snapshots, no working file left; coded cameras
-// with the key given, a wrong key; the frame limit and Ctrl-C; failures that must not pass as
-// success (a taken file name, an unwritable snapshot, a server that refuses, a silent camera).
+// with the key given, a wrong key; the frame limit and Ctrl-C; a link that breaks mid-record;
+// failures that must not pass as success (a taken file name, an unwritable snapshot, a server that
+// refuses, a silent camera).
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <spawn.h>
@@ -159,6 +160,37 @@ TEST(Kv4rRecRecording, FrameLimitEndsTheRunWithFinishedClips) {
   const auto verify = runProgram(programPath("vrxtool"), {"verify", (dir / "f2.vrx").string()});
   EXPECT_EQ(verify.exit_status, 0) << verify.out << verify.err;
   EXPECT_FALSE(fs::exists(dir / "f1.vrx"));
+  EXPECT_TRUE(noWorkingFiles(dir.path()));
+}
+
+// The first stream breaks in the middle of a record: the half record is not recorded, the control
+// reconnects, and the same files go on with the frames of the new stream.
+TEST(Kv4rRecRecording, RecordingsGoOnWholeAcrossABrokenLink) {
+  sim::Scenario scenario = sim::defaultScenario();
+  for (auto& camera : scenario.cameras) camera.fps = 25;
+  scenario.faults.only_stream = 1;
+  scenario.faults.close_after_frames = 10;
+  scenario.faults.close_mid_record = true;
+  auto simulator = startSim(scenario);
+  TempDir dir;
+  const auto result = runProgram(programPath("kv4r_rec"),
+                                 {url(simulator), "--cameras", "1", "--frames", "40", "--vrx",
+                                  (dir / "b%c.vrx").string(), "--avi", (dir / "b%c.avi").string()});
+  ASSERT_EQ(result.exit_status, 0) << result.err;
+  const std::string broke = "the link to the server broke; reconnecting";
+  const std::size_t at = result.err.find(broke);
+  ASSERT_NE(at, std::string::npos) << result.err;
+  EXPECT_EQ(result.err.find(broke, at + 1), std::string::npos) << "told once per break";
+  EXPECT_NE(result.err.find("the link to the server is back", at), std::string::npos) << result.err;
+
+  const auto verify = runProgram(programPath("vrxtool"), {"verify", (dir / "b1.vrx").string()});
+  EXPECT_EQ(verify.exit_status, 0) << verify.out << verify.err;
+  const auto info = runProgram(programPath("vrxtool"), {"info", (dir / "b1.vrx").string()});
+  const std::size_t records_at = info.out.find("records:");
+  ASSERT_NE(records_at, std::string::npos) << info.out;
+  const int records = std::atoi(info.out.c_str() + records_at + 8);
+  EXPECT_GE(records, 30) << "frames after the break are recorded";
+  EXPECT_NEAR(aviFrames(dir / "b1.avi"), records, 1);
   EXPECT_TRUE(noWorkingFiles(dir.path()));
 }
 
