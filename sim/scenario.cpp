@@ -13,6 +13,13 @@ namespace {
 
 using nlohmann::json;
 
+// A bound as a person writes it: "1000", "0.5", not "1000.000000".
+std::string shortText(double value) {
+  std::ostringstream out;
+  out << value;
+  return out.str();
+}
+
 // A reader over one JSON object that records the first error and rejects unknown keys.
 class ObjectReader {
  public:
@@ -75,7 +82,7 @@ class ObjectReader {
     }
     const double parsed = v->get<double>();
     if (!(parsed >= low && parsed <= high)) {
-      fail(key, "must lie between " + std::to_string(low) + " and " + std::to_string(high));
+      fail(key, "must lie between " + shortText(low) + " and " + shortText(high));
       return;
     }
     *value = parsed;

@@ -81,6 +81,7 @@ TEST(Scenario, MistakesAreReportedWithTheirPlace) {
       {R"({"cameras": [{"name": "a\"b"}]})", "double quote"},
       {R"({"key": "123456789"})", "key"},
       {R"({"faults": {"stall_ms": -1}})", "faults.stall_ms"},
+      {R"({"cameras": [{"fps": -1}]})", "cameras[0].fps: must lie between 0 and 1000"},
       {R"({"faults": {"close_after": 1}})", "faults.close_after: unknown key"},
       {R"({"rights": [1, 2, 3]})", "rights"},
       {R"({"user_rights": {"ann": [1, "x", 0, 0]}})", "user_rights.ann.PROPERTY1"},
