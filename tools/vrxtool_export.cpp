@@ -28,10 +28,24 @@ bool parseTime(const std::optional<std::string>& text, const char* name, std::in
 }  // namespace
 
 int runExport(const std::string& clip_path, const std::string& avi_path,
-              const std::optional<std::string>& start, const std::optional<std::string>& end) {
+              const std::optional<std::string>& start, const std::optional<std::string>& end,
+              bool replace) {
   std::error_code ignored;
   if (std::filesystem::equivalent(clip_path, avi_path, ignored)) {
     std::fprintf(stderr, "vrxtool export: %s is the clip itself; give another name\n",
+                 avi_path.c_str());
+    return 2;
+  }
+  // The name may well be a recording's own AVI file beside the clip (cam1.vrx, cam1.avi): an
+  // export of part of the clip must not take its place unasked.
+  const std::filesystem::file_type out_type =
+      std::filesystem::symlink_status(avi_path, ignored).type();
+  const bool out_taken = out_type != std::filesystem::file_type::not_found &&
+                         out_type != std::filesystem::file_type::none;  // none: the writer says why
+  if (out_taken && !replace) {
+    std::fprintf(stderr,
+                 "vrxtool export: %s exists already; give another name, or --force to replace "
+                 "it\n",
                  avi_path.c_str());
     return 2;
   }

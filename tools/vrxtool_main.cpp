@@ -83,6 +83,8 @@ int main(int argc, char** argv) {
       "--start", start, "first second, \"YYYY-MM-DD HH:MM:SS\" as stamped (default: first record)");
   export_cmd->add_option("--end", end,
                          "last second, \"YYYY-MM-DD HH:MM:SS\" as stamped (default: last record)");
+  bool replace = false;
+  export_cmd->add_flag("-f,--force", replace, "replace OUT if it exists");
 
   CLI::App* extract = app.add_subcommand("extract", "write every record as a .jpg file");
   extract->add_option("CLIP", clip, "the .vrx clip")->required();
@@ -99,7 +101,7 @@ int main(int argc, char** argv) {
 
   if (*info) return kv4r::tools::runInfo(clip);
   if (*index) return kv4r::tools::runIndex(clip);
-  if (*export_cmd) return kv4r::tools::runExport(clip, out, start, end);
+  if (*export_cmd) return kv4r::tools::runExport(clip, out, start, end, replace);
   if (*extract) return kv4r::tools::runExtract(clip, folder);
   if (*verify) return kv4r::tools::runVerify(clip);
   return 2;

@@ -153,6 +153,19 @@ TEST_F(VrxtoolTest, ExportOfATimeRangeUsesTheLastRecordOfEachSecond) {
   ASSERT_EQ(r.exit_status, 0) << r.err;
   EXPECT_EQ(r.out, "Complete. 11/11 frames is recorded\n");  // records 19 to 29
 
+  const std::string taken = "vrxtool export: " + avi.string() +
+                            " exists already; give another name, or --force to replace it\n";
+  const std::uintmax_t range_size = std::filesystem::file_size(avi);
+  r = vrxtool({"export", clip_.string(), avi.string()});
+  EXPECT_EQ(r.exit_status, 2);
+  EXPECT_EQ(r.err, taken);
+  EXPECT_EQ(std::filesystem::file_size(avi), range_size) << "an existing file is left alone";
+  r = vrxtool({"export", clip_.string(), avi.string(), "--force"});
+  EXPECT_EQ(r.exit_status, 0) << r.err;
+  EXPECT_EQ(r.out, "Complete. 30/30 frames is recorded\n");
+  EXPECT_GT(std::filesystem::file_size(avi), range_size);
+
+  std::filesystem::remove(avi);
   r = vrxtool({"export", clip_.string(), avi.string(), "--start", "2004-05-06 10:00:02", "--end",
                "2004-05-06 10:00:01"});
   EXPECT_EQ(r.exit_status, 1);
