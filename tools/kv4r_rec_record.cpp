@@ -424,10 +424,13 @@ int runRecRecord(const RecOptions& options, const RecordingOptions& recording) {
     for (const Recording& r : w.recordings) {
       if (r.failure.code != 0) {
         // What was written before is kept (and listed below when it got its name).
-        std::fprintf(stderr, "kv4r_rec: the recording of camera %d into %s ended early: %s\n",
-                     w.camera, r.final_path.c_str(),
-                     r.failure.code == formats::kFormatsErrWrite ? std::strerror(r.failure.error)
-                                                                 : "the file is full");
+        const char* why = r.failure.code == formats::kFormatsErrWrite
+                              ? std::strerror(r.failure.error)
+                          : r.failure.at_finish ? formats::formatsCodeName(r.failure.code)
+                                                : "the file is full";
+        std::fprintf(stderr, "kv4r_rec: the recording of camera %d into %s %s: %s\n", w.camera,
+                     r.final_path.c_str(),
+                     r.failure.at_finish ? "could not be finished" : "ended early", why);
         failed = true;
       }
       if (finishedCleanly(r)) {

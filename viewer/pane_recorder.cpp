@@ -105,16 +105,33 @@ bool endsRecording(int code, const std::string& temp_path, RecordingFailure* fai
   return true;
 }
 
+// A finish that failed is noted unless an earlier failure of the recording is (which the finish
+// then only repeats).
+void noteFinishFailure(int code, int error, const std::string& temp_path,
+                       RecordingFailure* failure) {
+  platform::traceErr(
+      "recording into %s could not be finished: %s\n", temp_path.c_str(),
+      code == formats::kFormatsErrWrite ? std::strerror(error) : formats::formatsCodeName(code));
+  if (failure->code == 0) *failure = {code, error, true};
+}
+
 void finishClip(PaneRecorders& r) {
-  (void)formats::ClipWriterClose(r.clip);
+  if (const int closed = formats::ClipWriterClose(r.clip); closed != 1) {
+    noteFinishFailure(closed, errno, r.clip_temp_path, &r.clip_failure);
+  }
   r.clip = nullptr;
   renameKeepingExisting(r.clip_temp_path, r.clip_final_path);
   releaseFiles(*r.files, &r.clip_claims);
 }
 
 void finishAvi(PaneRecorders& r) {
-  (void)formats::AviWriterFinish(r.avi);
-  (void)formats::AviWriterClose(r.avi);
+  int code = formats::AviWriterFinish(r.avi);
+  int error = errno;
+  if (const int closed = formats::AviWriterClose(r.avi); code == 0 && closed != 0) {
+    code = closed;
+    error = errno;
+  }
+  if (code != 0) noteFinishFailure(code, error, r.avi_temp_path, &r.avi_failure);
   r.avi = nullptr;
   renameKeepingExisting(r.avi_temp_path, r.avi_final_path);
   releaseFiles(*r.files, &r.avi_claims);

@@ -35,10 +35,13 @@ namespace kv4r::viewer {
 
 // Why a recording ended before it was asked to stop: a formats code (kFormatsErrWrite, or
 // kFormatsErrTooLarge when the file reached the largest size its format allows) and the system's
-// error number of a failed write; code 0 when it did not.
+// error number of a failed write; code 0 when it did not. `at_finish` marks a recording that took
+// every frame but whose finish failed (the AVI's index or headers, or the close): the file got its
+// name, but it may not be whole.
 struct RecordingFailure {
   int code = 0;
   int error = 0;
+  bool at_finish = false;
 };
 
 // The files that the recordings of one control have claimed (normalised paths). Locked after a

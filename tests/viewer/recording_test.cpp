@@ -163,6 +163,34 @@ TEST(Recording, AFullFileEndsTheRecordingAndKeepsWhatWasWritten) {
   EXPECT_EQ(recordingFailure(recorders, false).code, 0);
 }
 
+// Every frame went in, but the index at the end cannot be written: the file still gets its name
+// (the frames are in it), and the failure is there for the host to report.
+TEST(Recording, AFinishThatCannotWriteTheIndexIsReported) {
+  TempDir dir;
+  Live live;
+  ASSERT_EQ(live.deliver(0, frame(0)), 1);
+  ASSERT_EQ(recordAvi(live.window, live.decoding, 1, (dir / "i.avi").string()), 1);
+  for (int i = 1; i <= 3; ++i) ASSERT_EQ(live.deliver(0, frame(i)), 1);
+  PaneRecorders& recorders = live.decoding.panes[0].recorders;
+  EXPECT_EQ(recordingFailure(recorders, true).code, 0);
+  // The file may not grow any more: the index behind the frames fails (EFBIG).
+  std::signal(SIGXFSZ, SIG_IGN);
+  rlimit old_limit{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old_limit), 0);
+  rlimit small = old_limit;
+  small.rlim_cur = fs::file_size(dir / "i.tmp");
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  const int finished = finishAllRecordings(live.decoding);
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &old_limit), 0);
+  EXPECT_EQ(finished, 1);
+  const RecordingFailure failure = recordingFailure(recorders, true);
+  EXPECT_EQ(failure.code, formats::kFormatsErrWrite);
+  EXPECT_EQ(failure.error, EFBIG);
+  EXPECT_TRUE(failure.at_finish);
+  EXPECT_FALSE(fs::exists(dir / "i.tmp"));
+  EXPECT_EQ(readFile(dir / "i.avi").substr(0, 4), "RIFF") << "the headers are still written";
+}
+
 TEST(Recording, RefusedWithoutSessionDisabledPaneOrBadCameraAndMinusOneForAnUncreatableFile) {
   TempDir dir;
   Live live;
