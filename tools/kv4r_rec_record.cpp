@@ -84,8 +84,9 @@ struct LinkReport {
     }
     // A refused login ends the run with its own message.
     if (code == stream::kLinkRefused || down.exchange(true)) return;
-    std::fprintf(stderr, "kv4r_rec: the link to the server %s; reconnecting\n",
-                 code == stream::kLinkWrongModel ? "reports another server model" : "broke");
+    std::fprintf(stderr, "kv4r_rec: %s; reconnecting\n",
+                 code == stream::kLinkWrongModel ? "the server now reports another model"
+                                                 : "the link to the server broke");
   }
 };
 
