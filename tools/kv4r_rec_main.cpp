@@ -2,6 +2,7 @@
 // snapshots through the live-view control).
 #include <CLI/CLI.hpp>
 
+#include <csignal>
 #include <cstdlib>
 #include <string>
 #include <string_view>
@@ -105,6 +106,9 @@ int main(int argc, char** argv) {
   kv4r::tools::addRecordingOptions(app, recording);
   CLI11_PARSE(app, argc, argv);
   kv4r::platform::setTraceEnabled(verbose);
+  // Output that nobody reads any more (a closed pipe, "| head") must not end a run before it has
+  // finished its files: the write fails and the run goes on.
+  std::signal(SIGPIPE, SIG_IGN);
 
   if (info) return kv4r::tools::runRecInfo(options);
   if (!options.raw_dir.empty()) return kv4r::tools::runRecRaw(options);

@@ -1,13 +1,14 @@
 // kv4r_rec recording against the development server: clips that vrxtool accepts, AVI files that
 // ffprobe accepts with about seconds x fps frames, snapshots, no working file left; coded cameras
 // with the key given, a wrong key; the frame limit and Ctrl-C; a link that breaks mid-record;
-// failures that must not pass as success (a taken file name, an unwritable snapshot, a server that
-// refuses, a silent camera).
+// output into a closed pipe; failures that must not pass as success (a taken file name, an
+// unwritable snapshot, a server that refuses, a silent camera).
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <csignal>
@@ -243,6 +244,59 @@ TEST(Kv4rRecRecording, InterruptFinishesTheRecordingsAndSucceeds) {
   EXPECT_GT(aviFrames(dir / "i1.avi"), 0);
   EXPECT_TRUE(noWorkingFiles(dir.path()));
   EXPECT_NE(readFile(out_path).find("file: " + (dir / "i1.avi").string()), std::string::npos);
+}
+
+// Messages into a pipe that nobody reads any more ("2>&1 | head -1") fail quietly; the run still
+// ends as asked, with its files finished.
+TEST(Kv4rRecRecording, AClosedOutputPipeDoesNotEndTheRun) {
+  sim::Scenario scenario = sim::defaultScenario();
+  for (auto& camera : scenario.cameras) camera.fps = 20;
+  auto simulator = startSim(scenario);
+  TempDir dir;
+  const std::string rec = programPath("kv4r_rec").string();
+  const std::string address = url(simulator);
+  const std::string vrx = (dir / "p%c.vrx").string();
+  const std::string avi = (dir / "p%c.avi").string();
+  std::vector<char*> argv = {const_cast<char*>(rec.c_str()),
+                             const_cast<char*>(address.c_str()),
+                             const_cast<char*>("--cameras"),
+                             const_cast<char*>("1"),
+                             const_cast<char*>("--vrx"),
+                             const_cast<char*>(vrx.c_str()),
+                             const_cast<char*>("--avi"),
+                             const_cast<char*>(avi.c_str()),
+                             const_cast<char*>("--seconds"),
+                             const_cast<char*>("2.5"),
+                             nullptr};
+  int pipe_ends[2];
+  ASSERT_EQ(pipe(pipe_ends), 0);
+  close(pipe_ends[0]);  // the reader is gone before the first message
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, pipe_ends[1], 1);
+  posix_spawn_file_actions_adddup2(&actions, pipe_ends[1], 2);
+  // As from a shell: SIGPIPE at its default (this test program ignores it, and children would
+  // inherit that).
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t defaults;
+  sigemptyset(&defaults);
+  sigaddset(&defaults, SIGPIPE);
+  posix_spawnattr_setsigdefault(&attributes, &defaults);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+  pid_t pid = 0;
+  ASSERT_EQ(posix_spawn(&pid, rec.c_str(), &actions, &attributes, argv.data(), environ), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attributes);
+  close(pipe_ends[1]);
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  const auto verify = runProgram(programPath("vrxtool"), {"verify", (dir / "p1.vrx").string()});
+  EXPECT_EQ(verify.exit_status, 0) << verify.out << verify.err;
+  EXPECT_GT(aviFrames(dir / "p1.avi"), 0);
+  EXPECT_TRUE(noWorkingFiles(dir.path()));
 }
 
 TEST(Kv4rRecRecording, ATakenFileNameFailsAndKeepsBothFiles) {
