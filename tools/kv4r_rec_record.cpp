@@ -297,8 +297,9 @@ int runRecRecord(const RecOptions& options, const RecordingOptions& recording) {
   // Nor does it show the link: the window's observer hook is used for that too.
   widget->viewer().on_link_event = [&link](int kind, int code) { link.event(kind, code); };
 
-  std::signal(SIGINT, onStopSignal);
-  std::signal(SIGTERM, onStopSignal);
+  // A closed terminal (SIGHUP) stops the run like Ctrl-C, so that its files are finished.
+  for (const int signal_number : {SIGINT, SIGTERM, SIGHUP})
+    std::signal(signal_number, onStopSignal);
   ok = host.put("strIpAddr", Variant::fromString(options.url));
   if (!ok || host.text("strIpAddr").empty() || !boxes.texts().empty()) {
     // The connect sequence said why on stderr.

@@ -199,8 +199,8 @@ int runRecRaw(const RecOptions& options) {
     std::fflush(stdout);
   };
 
-  std::signal(SIGINT, onSignal);
-  std::signal(SIGTERM, onSignal);
+  // A closed terminal (SIGHUP) stops the run like Ctrl-C, so that its files are finished.
+  for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) std::signal(signal_number, onSignal);
   if (viewer::setIpAddress(window, control, options.url) != 1) {
     viewer::stopConnection(window);
     explainRefusedLogin(boxes, options.url);

@@ -195,55 +195,59 @@ TEST(Kv4rRecRecording, RecordingsGoOnWholeAcrossABrokenLink) {
   EXPECT_TRUE(noWorkingFiles(dir.path()));
 }
 
+// Ctrl-C, and a closed terminal (SIGHUP), stop the run and finish its files.
 TEST(Kv4rRecRecording, InterruptFinishesTheRecordingsAndSucceeds) {
   sim::Scenario scenario = sim::defaultScenario();
   for (auto& camera : scenario.cameras) camera.fps = 20;
   auto simulator = startSim(scenario);
-  TempDir dir;
-  const std::string rec = programPath("kv4r_rec").string();
-  const std::string address = url(simulator);
-  const std::string vrx = (dir / "i%c.vrx").string();
-  const std::string avi = (dir / "i%c.avi").string();
-  const std::string out_path = (dir / "out.txt").string();
-  const std::string err_path = (dir / "err.txt").string();
-  std::vector<char*> argv = {const_cast<char*>(rec.c_str()),
-                             const_cast<char*>(address.c_str()),
-                             const_cast<char*>("--cameras"),
-                             const_cast<char*>("1"),
-                             const_cast<char*>("--vrx"),
-                             const_cast<char*>(vrx.c_str()),
-                             const_cast<char*>("--avi"),
-                             const_cast<char*>(avi.c_str()),
-                             nullptr};
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                   0644);
-  posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                   0644);
-  pid_t pid = 0;
-  ASSERT_EQ(posix_spawn(&pid, rec.c_str(), &actions, nullptr, argv.data(), environ), 0);
-  posix_spawn_file_actions_destroy(&actions);
-  // Both working files grow; then Ctrl-C.
-  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  auto growing = [&] {
-    std::error_code error;
-    for (const char* name : {"i1.tmp", "i1.avi.tmp"}) {
-      if (fs::exists(dir / name, error) && fs::file_size(dir / name, error) > 20000) return true;
-    }
-    return false;
-  };
-  while (!growing() && std::chrono::steady_clock::now() < until) std::this_thread::yield();
-  kill(pid, SIGINT);
-  int status = 0;
-  ASSERT_EQ(waitpid(pid, &status, 0), pid);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0) << readFile(err_path);
-  const auto verify = runProgram(programPath("vrxtool"), {"verify", (dir / "i1.vrx").string()});
-  EXPECT_EQ(verify.exit_status, 0) << verify.out << verify.err;
-  EXPECT_GT(aviFrames(dir / "i1.avi"), 0);
-  EXPECT_TRUE(noWorkingFiles(dir.path()));
-  EXPECT_NE(readFile(out_path).find("file: " + (dir / "i1.avi").string()), std::string::npos);
+  for (const int stop_signal : {SIGINT, SIGHUP}) {
+    SCOPED_TRACE(strsignal(stop_signal));
+    TempDir dir;
+    const std::string rec = programPath("kv4r_rec").string();
+    const std::string address = url(simulator);
+    const std::string vrx = (dir / "i%c.vrx").string();
+    const std::string avi = (dir / "i%c.avi").string();
+    const std::string out_path = (dir / "out.txt").string();
+    const std::string err_path = (dir / "err.txt").string();
+    std::vector<char*> argv = {const_cast<char*>(rec.c_str()),
+                               const_cast<char*>(address.c_str()),
+                               const_cast<char*>("--cameras"),
+                               const_cast<char*>("1"),
+                               const_cast<char*>("--vrx"),
+                               const_cast<char*>(vrx.c_str()),
+                               const_cast<char*>("--avi"),
+                               const_cast<char*>(avi.c_str()),
+                               nullptr};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+    posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+    pid_t pid = 0;
+    ASSERT_EQ(posix_spawn(&pid, rec.c_str(), &actions, nullptr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    // Both working files grow; then the signal.
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    auto growing = [&] {
+      std::error_code error;
+      for (const char* name : {"i1.tmp", "i1.avi.tmp"}) {
+        if (fs::exists(dir / name, error) && fs::file_size(dir / name, error) > 20000) return true;
+      }
+      return false;
+    };
+    while (!growing() && std::chrono::steady_clock::now() < until) std::this_thread::yield();
+    kill(pid, stop_signal);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << readFile(err_path);
+    const auto verify = runProgram(programPath("vrxtool"), {"verify", (dir / "i1.vrx").string()});
+    EXPECT_EQ(verify.exit_status, 0) << verify.out << verify.err;
+    EXPECT_GT(aviFrames(dir / "i1.avi"), 0);
+    EXPECT_TRUE(noWorkingFiles(dir.path()));
+    EXPECT_NE(readFile(out_path).find("file: " + (dir / "i1.avi").string()), std::string::npos);
+  }
 }
 
 // Messages into a pipe that nobody reads any more ("2>&1 | head -1") fail quietly; the run still
