@@ -63,6 +63,27 @@ bool noWorkingFiles(const fs::path& dir) {
   return true;
 }
 
+// Starts kv4r_rec with `args` and its standard streams as `actions` arranges them, with SIGPIPE at
+// its default as from a shell (this test program ignores it, and a child would inherit that).
+// The process id, or -1.
+pid_t spawnRec(const std::vector<std::string>& args, const posix_spawn_file_actions_t* actions) {
+  const std::string rec = programPath("kv4r_rec").string();
+  std::vector<char*> argv = {const_cast<char*>(rec.c_str())};
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t defaults;
+  sigemptyset(&defaults);
+  sigaddset(&defaults, SIGPIPE);
+  posix_spawnattr_setsigdefault(&attributes, &defaults);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+  pid_t pid = -1;
+  if (posix_spawn(&pid, rec.c_str(), actions, &attributes, argv.data(), environ) != 0) pid = -1;
+  posix_spawnattr_destroy(&attributes);
+  return pid;
+}
+
 TEST(Kv4rRecRecording, TwoCamerasToClipsAndAviFilesWithSnapshots) {
   sim::Scenario scenario = sim::defaultScenario();
   for (auto& camera : scenario.cameras) camera.fps = 10;
@@ -203,30 +224,19 @@ TEST(Kv4rRecRecording, InterruptFinishesTheRecordingsAndSucceeds) {
   for (const int stop_signal : {SIGINT, SIGHUP}) {
     SCOPED_TRACE(strsignal(stop_signal));
     TempDir dir;
-    const std::string rec = programPath("kv4r_rec").string();
-    const std::string address = url(simulator);
-    const std::string vrx = (dir / "i%c.vrx").string();
-    const std::string avi = (dir / "i%c.avi").string();
     const std::string out_path = (dir / "out.txt").string();
     const std::string err_path = (dir / "err.txt").string();
-    std::vector<char*> argv = {const_cast<char*>(rec.c_str()),
-                               const_cast<char*>(address.c_str()),
-                               const_cast<char*>("--cameras"),
-                               const_cast<char*>("1"),
-                               const_cast<char*>("--vrx"),
-                               const_cast<char*>(vrx.c_str()),
-                               const_cast<char*>("--avi"),
-                               const_cast<char*>(avi.c_str()),
-                               nullptr};
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                      0644);
     posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                      0644);
-    pid_t pid = 0;
-    ASSERT_EQ(posix_spawn(&pid, rec.c_str(), &actions, nullptr, argv.data(), environ), 0);
+    const pid_t pid = spawnRec({url(simulator), "--cameras", "1", "--vrx",
+                                (dir / "i%c.vrx").string(), "--avi", (dir / "i%c.avi").string()},
+                               &actions);
     posix_spawn_file_actions_destroy(&actions);
+    ASSERT_GT(pid, 0);
     // Both working files grow; then the signal.
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     auto growing = [&] {
@@ -257,21 +267,6 @@ TEST(Kv4rRecRecording, AClosedOutputPipeDoesNotEndTheRun) {
   for (auto& camera : scenario.cameras) camera.fps = 20;
   auto simulator = startSim(scenario);
   TempDir dir;
-  const std::string rec = programPath("kv4r_rec").string();
-  const std::string address = url(simulator);
-  const std::string vrx = (dir / "p%c.vrx").string();
-  const std::string avi = (dir / "p%c.avi").string();
-  std::vector<char*> argv = {const_cast<char*>(rec.c_str()),
-                             const_cast<char*>(address.c_str()),
-                             const_cast<char*>("--cameras"),
-                             const_cast<char*>("1"),
-                             const_cast<char*>("--vrx"),
-                             const_cast<char*>(vrx.c_str()),
-                             const_cast<char*>("--avi"),
-                             const_cast<char*>(avi.c_str()),
-                             const_cast<char*>("--seconds"),
-                             const_cast<char*>("2.5"),
-                             nullptr};
   int pipe_ends[2];
   ASSERT_EQ(pipe(pipe_ends), 0);
   close(pipe_ends[0]);  // the reader is gone before the first message
@@ -279,20 +274,12 @@ TEST(Kv4rRecRecording, AClosedOutputPipeDoesNotEndTheRun) {
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, pipe_ends[1], 1);
   posix_spawn_file_actions_adddup2(&actions, pipe_ends[1], 2);
-  // As from a shell: SIGPIPE at its default (this test program ignores it, and children would
-  // inherit that).
-  posix_spawnattr_t attributes;
-  posix_spawnattr_init(&attributes);
-  sigset_t defaults;
-  sigemptyset(&defaults);
-  sigaddset(&defaults, SIGPIPE);
-  posix_spawnattr_setsigdefault(&attributes, &defaults);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
-  pid_t pid = 0;
-  ASSERT_EQ(posix_spawn(&pid, rec.c_str(), &actions, &attributes, argv.data(), environ), 0);
+  const pid_t pid = spawnRec({url(simulator), "--cameras", "1", "--vrx", (dir / "p%c.vrx").string(),
+                              "--avi", (dir / "p%c.avi").string(), "--seconds", "2.5"},
+                             &actions);
   posix_spawn_file_actions_destroy(&actions);
-  posix_spawnattr_destroy(&attributes);
   close(pipe_ends[1]);
+  ASSERT_GT(pid, 0);
   int status = 0;
   ASSERT_EQ(waitpid(pid, &status, 0), pid);
   ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
