@@ -199,7 +199,7 @@ int runRecRaw(const RecOptions& options) {
     std::fflush(stdout);
   };
 
-  // A closed terminal (SIGHUP) stops the run like Ctrl-C, so that its files are finished.
+  // A closed terminal (SIGHUP) stops the run like Ctrl-C, through the stop sequence.
   for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) std::signal(signal_number, onSignal);
   if (viewer::setIpAddress(window, control, options.url) != 1) {
     viewer::stopConnection(window);
