@@ -32,6 +32,12 @@ void prepareRecWindow(const RecOptions& options, viewer::ViewerWindow& window,
 // cannot bring anything and ends at once, with exit status 1.
 bool checkAskedCameras(const std::vector<int>& asked, int server_cameras);
 
+// Makes Ctrl-C, SIGTERM and a closed terminal (SIGHUP) ask the run to stop, so that it ends through
+// its stop sequence and finishes its files.
+void installStopSignals();
+// Whether one of those signals came. The main thread polls it.
+bool stopRequested();
+
 // After a failed connect sequence: when the server's answer was a refused login (the message shows
 // its 401 status line), says on stderr what to give in the URL.
 void explainRefusedLogin(const platform::RecordingMessageBoxes& boxes, const std::string& url);

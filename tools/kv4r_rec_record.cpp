@@ -8,7 +8,6 @@
 #include <array>
 #include <atomic>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -38,12 +37,6 @@ inline constexpr int kTick_ms = 20;
 // this many calls.
 inline constexpr int kJpegAttempts = 3;
 inline constexpr const char* kLoginRefusedText = "Login id & password is incorrect.";
-
-volatile std::sig_atomic_t stop_requested = 0;
-
-void onStopSignal(int) {
-  stop_requested = 1;
-}
 
 // One recording the host started: the path it gave and the names the control finishes it under.
 struct Recording {
@@ -297,9 +290,7 @@ int runRecRecord(const RecOptions& options, const RecordingOptions& recording) {
   // Nor does it show the link: the window's observer hook is used for that too.
   widget->viewer().on_link_event = [&link](int kind, int code) { link.event(kind, code); };
 
-  // A closed terminal (SIGHUP) stops the run like Ctrl-C, so that its files are finished.
-  for (const int signal_number : {SIGINT, SIGTERM, SIGHUP})
-    std::signal(signal_number, onStopSignal);
+  installStopSignals();
   ok = host.put("strIpAddr", Variant::fromString(options.url));
   if (!ok || host.text("strIpAddr").empty() || !boxes.texts().empty()) {
     // The connect sequence said why on stderr.
@@ -328,7 +319,7 @@ int runRecRecord(const RecOptions& options, const RecordingOptions& recording) {
     key_refused = shown(boxes, viewer::kWrongKeyText);
     const auto now = std::chrono::steady_clock::now();
     const bool ended =
-        failed || login_refused || key_refused || stop_requested != 0 ||
+        failed || login_refused || key_refused || stopRequested() ||
         (options.frames > 0 && counts.total.load() >= options.frames) ||
         (options.seconds > 0 && now - start >= std::chrono::duration<double>(options.seconds));
     if (ended) {

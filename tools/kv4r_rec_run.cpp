@@ -22,7 +22,7 @@ namespace {
 
 volatile std::sig_atomic_t stop_signal = 0;
 
-void onSignal(int) {
+void onStopSignal(int) {
   stop_signal = 1;
 }
 
@@ -93,6 +93,15 @@ void prepareRecWindow(const RecOptions& options, viewer::ViewerWindow& window,
                                    pane.index + 1) != options.cameras.end());
     }
   }
+}
+
+void installStopSignals() {
+  for (const int signal_number : {SIGINT, SIGTERM, SIGHUP})
+    std::signal(signal_number, onStopSignal);
+}
+
+bool stopRequested() {
+  return stop_signal != 0;
 }
 
 void explainRefusedLogin(const platform::RecordingMessageBoxes& boxes, const std::string& url) {
@@ -199,8 +208,7 @@ int runRecRaw(const RecOptions& options) {
     std::fflush(stdout);
   };
 
-  // A closed terminal (SIGHUP) stops the run like Ctrl-C, through the stop sequence.
-  for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) std::signal(signal_number, onSignal);
+  installStopSignals();
   if (viewer::setIpAddress(window, control, options.url) != 1) {
     viewer::stopConnection(window);
     explainRefusedLogin(boxes, options.url);
@@ -225,7 +233,7 @@ int runRecRaw(const RecOptions& options) {
     if (options.frames > 0 && recorder.written >= options.frames) break;
     const auto now = std::chrono::steady_clock::now();
     if (options.seconds > 0 && now - start >= std::chrono::duration<double>(options.seconds)) break;
-    if (stop_signal != 0) break;
+    if (stopRequested()) break;
     if (now >= next_progress) {
       std::fprintf(stderr, "kv4r_rec: %lld frames\n", recorder.written);
       next_progress = now + std::chrono::seconds(1);
