@@ -10,23 +10,16 @@
 #include <filesystem>
 
 #include "formats/formats_codes.h"
+#include "platform/file_moves.h"
 #include "platform/trace.h"
 #include "viewer/decode_codes.h"
 
 namespace kv4r::viewer {
 namespace {
 
-constexpr int kMaxKeptLeftovers = 99;
+using platform::moveWithoutReplacing;
 
-// Renames without ever replacing an existing file. Where the file system cannot refuse to replace
-// in the rename itself, a second link and the removal of the first name do the same.
-bool moveWithoutReplacing(const std::string& from, const std::string& to) {
-  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
-  if (errno != EINVAL && errno != ENOSYS) return false;
-  if (::link(from.c_str(), to.c_str()) != 0) return false;
-  (void)::unlink(from.c_str());
-  return true;
-}
+constexpr int kMaxKeptLeftovers = 99;
 
 // A failure leaves the data in the working file.
 void renameKeepingExisting(const std::string& from, const std::string& to) {
