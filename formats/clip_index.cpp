@@ -85,9 +85,12 @@ struct FileOut {
 };
 
 // The scan shared by both sinks: see BuildClipIndex.
+// With `cut_at`, a record cut short by the end of the clip ends the scan there (see
+// IndexClipInMemory).
 template <typename Sink>
 int scanIntoIndex(const std::string& clip_path, std::string* index_path,
-                  const IndexProgressFn& progress, Sink& sink) {
+                  const IndexProgressFn& progress, Sink& sink, std::int64_t* cut_at = nullptr) {
+  if (cut_at != nullptr) *cut_at = -1;
   const int clip = ::open(clip_path.c_str(), O_RDONLY | O_CLOEXEC);
   if (clip < 0) return kFormatsErrOpen;
   struct stat st {};
@@ -108,7 +111,11 @@ int scanIntoIndex(const std::string& clip_path, std::string* index_path,
   while (position < clip_size) {
     const ssize_t got = io::preadFull(clip, fixed, sizeof fixed, position);
     if (got != static_cast<ssize_t>(sizeof fixed)) {
-      result = kFormatsErrShortRead;
+      if (cut_at != nullptr && got >= 0) {
+        *cut_at = position;
+      } else {
+        result = kFormatsErrShortRead;
+      }
       break;
     }
     FrameHeader header;
@@ -120,6 +127,10 @@ int scanIntoIndex(const std::string& clip_path, std::string* index_path,
     // A length below the fixed part cannot move the scan forward: the clip ends here, and the
     // record that claims it is not entered (it could never be read).
     if (header.record_length < kRecordFixedSize) break;
+    if (cut_at != nullptr && record_offset + header.record_length > clip_size) {
+      *cut_at = record_offset;
+      break;
+    }
 
     bool accepted = true;
     if (!started) {
@@ -162,11 +173,11 @@ int BuildClipIndex(const std::string& clip_path, std::string* index_path,
 }
 
 int IndexClipInMemory(const std::string& clip_path, const IndexProgressFn& progress,
-                      std::vector<ClipIndexEntry>* entries) {
+                      std::vector<ClipIndexEntry>* entries, std::int64_t* cut_at) {
   entries->clear();
   MemoryOut sink;
   sink.entries = entries;
-  const int result = scanIntoIndex(clip_path, nullptr, progress, sink);
+  const int result = scanIntoIndex(clip_path, nullptr, progress, sink, cut_at);
   if (result < 0) entries->clear();
   return result;
 }

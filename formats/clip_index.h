@@ -67,8 +67,12 @@ using IndexProgressFn = std::function<int(int code, std::int64_t value)>;
 // path works (tools use it on clips they may not write beside). Returns the number of entries with
 // *entries replaced, or the codes of BuildClipIndex except kFormatsErrIndexPath and
 // kFormatsErrCreate (on failure *entries is left empty).
+// With `cut_at`, only whole records are entered: a record that the end of the clip cuts short, in
+// its fixed part or in its body (what an interrupted recording leaves), ends the scan without an
+// entry and without a failure, and *cut_at receives its offset (-1 when every record is whole).
 [[nodiscard]] int IndexClipInMemory(const std::string& clip_path, const IndexProgressFn& progress,
-                                    std::vector<ClipIndexEntry>* entries);
+                                    std::vector<ClipIndexEntry>* entries,
+                                    std::int64_t* cut_at = nullptr);
 
 // Loads exactly `count` entries from the start of the index file into *entries (replaced).
 // Returns `count`, or kFormatsErrNoEntries when count <= 0 (a clip without a valid record is not

@@ -1,6 +1,11 @@
 // vrxtool export: a time range of a clip to a Motion-JPEG AVI file, with the player's algorithm and
 // messages.
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <vector>
 
@@ -8,6 +13,7 @@
 #include "formats/clip_index.h"
 #include "formats/formats_codes.h"
 #include "formats/frame_record.h"
+#include "platform/file_moves.h"
 #include "tools/folder_problem.h"
 #include "tools/vrxtool_commands.h"
 #include "tools/vrxtool_progress.h"
@@ -23,6 +29,49 @@ bool parseTime(const std::optional<std::string>& text, const char* name, std::in
   std::fprintf(stderr, "vrxtool export: %s \"%s\": expected \"YYYY-MM-DD HH:MM:SS\"\n", name,
                text->c_str());
   return false;
+}
+
+// The AVI is written under a working name beside OUT and takes OUT's name only once it is
+// finished, so that an interrupted export leaves neither a file without headers under OUT nor a
+// replaced OUT.
+const char* volatile working_path = nullptr;
+
+extern "C" void onInterrupt(int signal_number) {
+  if (const char* path = working_path) (void)::unlink(path);
+  std::signal(signal_number, SIG_DFL);
+  (void)std::raise(signal_number);
+}
+
+// A name beside OUT that no file has yet ("OUT.part", else "OUT.1.part", ...), so that the export
+// never empties or removes a file it did not create (the clip itself included).
+std::string freeWorkingPath(const std::string& avi_path) {
+  std::string path = avi_path + ".part";
+  std::error_code ignored;
+  for (int n = 1; n < 1000 && std::filesystem::symlink_status(path, ignored).type() !=
+                                  std::filesystem::file_type::not_found;
+       ++n) {
+    path = avi_path + "." + std::to_string(n) + ".part";
+  }
+  return path;
+}
+
+void removeWorkingFileOnInterrupt(const std::string& path) {
+  working_path = path.c_str();
+  for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) std::signal(signal_number, onInterrupt);
+}
+
+// Gives the finished working file OUT's name: 0, or 1 with the reason on standard error (the
+// export stays under the working name).
+int publish(const std::string& working, const std::string& avi_path, bool replace) {
+  const bool moved = replace ? ::rename(working.c_str(), avi_path.c_str()) == 0
+                             : platform::moveWithoutReplacing(working, avi_path);
+  if (moved) return 0;
+  const int error = errno;
+  std::fprintf(
+      stderr, "vrxtool export: the export stays in %s: it cannot be named %s: %s\n",
+      working.c_str(), avi_path.c_str(),
+      error == EEXIST ? "another program created that file meanwhile" : std::strerror(error));
+  return 1;
 }
 
 }  // namespace
@@ -49,12 +98,21 @@ int runExport(const std::string& clip_path, const std::string& avi_path,
                  avi_path.c_str());
     return 2;
   }
+  // A recording that was interrupted (a crash, a power cut, a full disk) ends in a cut record; the
+  // whole records before it are exported.
   std::vector<formats::ClipIndexEntry> index;
-  const int count = formats::IndexClipInMemory(clip_path, {}, &index);
+  std::int64_t cut_at = -1;
+  const int count = formats::IndexClipInMemory(clip_path, {}, &index, &cut_at);
   if (count < 0) {
     std::fprintf(stderr, "vrxtool export: %s: %s\n", clip_path.c_str(),
                  formats::formatsCodeName(count));
     return 1;
+  }
+  if (cut_at >= 0) {
+    std::fprintf(stderr,
+                 "vrxtool export: warning: the record at offset %lld is cut short by the end of "
+                 "the clip and is left out\n",
+                 static_cast<long long>(cut_at));
   }
   if (count == 0) {
     std::fprintf(stderr, "vrxtool export: %s: no valid record\n", clip_path.c_str());
@@ -67,13 +125,15 @@ int runExport(const std::string& clip_path, const std::string& avi_path,
   const int first = start ? formats::lastEntryOfSecond(index, start_s) : 0;
   const int last = end ? formats::lastEntryOfSecond(index, end_s) : count - 1;
 
+  const std::string working = freeWorkingPath(avi_path);
+  removeWorkingFileOnInterrupt(working);
   TerminalProgress bar("Exporting");
   formats::ExportProgress progress;
   progress.begin = [&bar](int) { bar.show(0); };
   progress.step = [&bar](int percent) { bar.show(percent); };
   formats::ExportResult result;
   const int code =
-      formats::ExportClipEntries(clip_path, index, first, last, avi_path, progress, {}, &result);
+      formats::ExportClipEntries(clip_path, index, first, last, working, progress, {}, &result);
   bar.finish();
   for (const formats::ExportMessage& message : formats::exportMessages(code, result, clip_path)) {
     std::fprintf(message.is_error ? stderr : stdout, "%s\n", message.text.c_str());
@@ -91,7 +151,16 @@ int runExport(const std::string& clip_path, const std::string& avi_path,
                    avi_path.c_str(), folderOf(avi_path).c_str(), problem.c_str());
     }
   }
-  return code == 1 && !result.read_failed ? 0 : 1;
+  // A finished AVI keeps its frames even when the loop ended early or the disk filled up: the
+  // messages above say so.
+  int published = 1;
+  if (code == 1 || code == formats::kFormatsErrWrite) {
+    published = publish(working, avi_path, replace);
+  } else {
+    (void)::unlink(working.c_str());
+  }
+  working_path = nullptr;
+  return code == 1 && !result.read_failed && published == 0 ? 0 : 1;
 }
 
 }  // namespace kv4r::tools

@@ -77,6 +77,10 @@ int main(int argc, char** argv) {
 
   CLI::App* export_cmd =
       app.add_subcommand("export", "export a time range of a clip to a Motion-JPEG AVI file");
+  export_cmd->footer(
+      "OUT appears only once the AVI is finished; until then it is written as OUT.part.\n"
+      "A clip whose last record is cut short (an interrupted recording) exports its whole "
+      "records.");
   export_cmd->add_option("CLIP", clip, "the .vrx clip")->required();
   export_cmd->add_option("OUT", out, "the AVI file to write")->required();
   export_cmd->add_option(

@@ -213,6 +213,18 @@ TEST_F(ClipIndexTest, InMemoryIndexMatchesTheFileAndNeedsNoVrxPath) {
   testing::writeBytes(dir_ / "clip.bin", cut);
   EXPECT_EQ(IndexClipInMemory((dir_ / "clip.bin").string(), {}, &in_memory), kFormatsErrShortRead);
   EXPECT_TRUE(in_memory.empty());
+
+  // Only whole records, when asked: a cut in the fixed part or in the body ends the scan quietly.
+  std::int64_t cut_at = 0;
+  ASSERT_EQ(IndexClipInMemory((dir_ / "clip.bin").string(), {}, &in_memory, &cut_at), 1);
+  EXPECT_EQ(cut_at, 300);
+  EXPECT_EQ(in_memory[0].record_offset, 100u);
+  testing::writeBytes(dir_ / "clip.bin", Bytes(bytes.begin(), bytes.end() - 1));
+  ASSERT_EQ(IndexClipInMemory((dir_ / "clip.bin").string(), {}, &in_memory, &cut_at), 1);
+  EXPECT_EQ(cut_at, 300);
+  testing::writeBytes(dir_ / "clip.bin", bytes);
+  ASSERT_EQ(IndexClipInMemory((dir_ / "clip.bin").string(), {}, &in_memory, &cut_at), 2);
+  EXPECT_EQ(cut_at, -1);
 }
 
 TEST_F(ClipIndexTest, ScanVisitsEveryRecordAndSaysWhyItStopped) {

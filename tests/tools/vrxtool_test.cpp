@@ -2,14 +2,22 @@
 // decoded by ffmpeg, and damaged clips found by verify.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <thread>
 
 #include "formats/clip_reader.h"
 #include "formats/frame_record.h"
 #include "tests/formats/clip_fixture.h"
 #include "tests/support/test_env.h"
+
+extern char** environ;
 
 namespace kv4r::formats {
 namespace {
@@ -181,6 +189,75 @@ TEST_F(VrxtoolTest, ExportOfATimeRangeUsesTheLastRecordOfEachSecond) {
   EXPECT_EQ(r.err, "AVI file open error\nvrxtool export: cannot create " +
                        (dir_ / "no" / "x.avi").string() + ": its folder " + (dir_ / "no").string() +
                        ": " + std::strerror(ENOENT) + "\n");
+}
+
+TEST_F(VrxtoolTest, ExportOfAnInterruptedRecordingKeepsItsWholeRecords) {
+  const std::vector<Bytes> records = makeClip(30);
+  const Bytes whole = testing::concat(records);
+  const std::size_t last_at = whole.size() - records.back().size();
+  const std::filesystem::path avi = dir_ / "out.avi";
+  // A file that only looks like an export's working file is none of the export's business.
+  testing::writeBytes(dir_ / "out.avi.part", Bytes{'m', 'i', 'n', 'e'});
+  const std::string warning = "vrxtool export: warning: the record at offset " +
+                              std::to_string(last_at) +
+                              " is cut short by the end of the clip and is left out\n";
+  for (const std::size_t cut : {last_at + 30, whole.size() - 1}) {  // fixed part, body
+    testing::writeBytes(clip_, Bytes(whole.begin(), whole.begin() + static_cast<long>(cut)));
+    std::filesystem::remove(avi);
+    const ProgramResult r = vrxtool({"export", clip_.string(), avi.string()});
+    EXPECT_EQ(r.exit_status, 0) << cut << ": " << r.err;
+    EXPECT_EQ(r.out, "Complete. 29/29 frames is recorded\n") << cut;
+    EXPECT_EQ(r.err, warning) << cut;
+    EXPECT_TRUE(std::filesystem::exists(avi)) << cut;
+  }
+  EXPECT_EQ(testing::readBytes(dir_ / "out.avi.part"), (Bytes{'m', 'i', 'n', 'e'}));
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "out.avi.1.part"));
+}
+
+TEST_F(VrxtoolTest, AnInterruptedExportLeavesNoPartialFileAndKeepsTheFileItWasToReplace) {
+  // A long clip, so that the export is still writing when the signal comes.
+  const std::vector<Bytes> ten = makeClip(10);
+  std::vector<Bytes> many;
+  for (int i = 0; i < 300; ++i) many.insert(many.end(), ten.begin(), ten.end());
+  testing::writeBytes(clip_, testing::concat(many));
+  const std::filesystem::path avi = dir_ / "out.avi";
+  const std::filesystem::path working = dir_ / "out.avi.part";
+  const Bytes earlier{'e', 'a', 'r', 'l', 'i', 'e', 'r'};
+  testing::writeBytes(avi, earlier);
+
+  const std::string program = testing::programPath("vrxtool").string();
+  const std::string log = (dir_ / "log").string();
+  std::vector<std::string> args = {program, "export", clip_.string(), avi.string(), "--force"};
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_adddup2(&actions, 1, 2);
+  pid_t pid = -1;
+  ASSERT_EQ(posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  int status = 0;
+  bool exited = false;
+  std::error_code error;
+  while (!(exited = waitpid(pid, &status, WNOHANG) == pid) &&
+         !(std::filesystem::exists(working, error) &&
+           std::filesystem::file_size(working, error) > 1000000)) {
+    std::this_thread::yield();
+  }
+  if (!exited) {
+    kill(pid, SIGINT);
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  }
+  if (WIFSIGNALED(status)) {
+    EXPECT_EQ(WTERMSIG(status), SIGINT);
+    EXPECT_EQ(testing::readBytes(avi), earlier);
+  } else {  // the export was quicker than the signal: then it is complete
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(testing::readFile(log), "Complete. 3000/3000 frames is recorded\n");
+  }
+  EXPECT_FALSE(std::filesystem::exists(working));
 }
 
 TEST_F(VrxtoolTest, ExtractWritesEachRecordAsAPicture) {
