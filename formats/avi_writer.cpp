@@ -96,6 +96,7 @@ struct AviWriter {
   std::unique_ptr<std::uint8_t[]> staging;
   std::size_t staged_bytes = 0;
   int staged_chunks = 0;
+  io::WritebackPacer writeback;
 };
 
 AviWriter* AviWriterCreate(const std::string& path, int width, int height) {
@@ -158,6 +159,7 @@ bool flushStaged(AviWriter* writer) {
   writer->staged_bytes = 0;
   if (io::writeFull(writer->fd, writer->staging.get(), size) == size) {
     writer->staged_chunks = 0;
+    writer->writeback.advance(writer->fd, writer->movi_end);
     return true;
   }
   writer->movi_end -= static_cast<std::int64_t>(size);
@@ -172,6 +174,8 @@ int commitChunk(AviWriter* writer, std::uint64_t payload, std::uint64_t stored) 
   if (payload > writer->largest_payload) {
     writer->largest_payload = static_cast<std::uint32_t>(payload);
   }
+  writer->writeback.advance(writer->fd,
+                            writer->movi_end - static_cast<std::int64_t>(writer->staged_bytes));
   return ++writer->chunks;
 }
 
@@ -439,6 +443,7 @@ int AviWriterFinish(AviWriter* writer) {
 int AviWriterClose(AviWriter* writer) {
   if (!writer) return 0;
   const bool flushed = flushStaged(writer);  // only when the finish was skipped
+  writer->writeback.finish(writer->fd);
   const bool closed = io::closeChecked(writer->fd);
   delete writer;
   return closed && flushed ? 0 : kFormatsErrWrite;

@@ -13,6 +13,7 @@ struct ClipWriter {
   int fd = -1;
   std::uint64_t bytes = 0;  // appended so far
   bool failed = false;      // a write came up short; the clip ends before the failed record
+  io::WritebackPacer writeback;
 };
 
 ClipWriter* ClipWriterCreate(const std::string& path) {
@@ -40,6 +41,7 @@ int ClipWriterAppend(ClipWriter* writer, std::span<const std::uint8_t> record) {
     return kFormatsErrWrite;
   }
   writer->bytes += length;
+  writer->writeback.advance(writer->fd, static_cast<std::int64_t>(writer->bytes));
   return static_cast<int>(length);
 }
 
@@ -49,6 +51,7 @@ std::uint64_t ClipWriterBytes(const ClipWriter* writer) {
 
 int ClipWriterClose(ClipWriter* writer) {
   if (!writer) return kFormatsErrArgument;
+  writer->writeback.finish(writer->fd);
   const bool closed = io::closeChecked(writer->fd);
   const bool failed = writer->failed;
   delete writer;

@@ -1,5 +1,6 @@
 #include "formats/file_io.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -50,6 +51,16 @@ bool pwriteFull(int fd, const void* data, std::size_t size, std::int64_t offset)
     done += static_cast<std::size_t>(n);
   }
   return true;
+}
+
+void WritebackPacer::advance(int fd, std::int64_t written_end) {
+  if (fd < 0 || written_end - started_to < kStepBytes) return;
+  (void)::sync_file_range(fd, started_to, written_end - started_to, SYNC_FILE_RANGE_WRITE);
+  started_to = written_end;
+}
+
+void WritebackPacer::finish(int fd) {
+  if (fd >= 0) (void)::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
 }
 
 bool closeChecked(int fd) {
