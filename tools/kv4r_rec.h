@@ -38,9 +38,11 @@ void installStopSignals();
 // Whether one of those signals came. The main thread polls it.
 bool stopRequested();
 
-// After a failed connect sequence: when the server's answer was a refused login (the message shows
-// its 401 status line), says on stderr what to give in the URL.
-void explainRefusedLogin(const platform::RecordingMessageBoxes& boxes, const std::string& url);
+// After a failed connect sequence, says on stderr what the messages do not: what to give in the URL
+// when the server refused the login (a message shows its 401 status line); otherwise, when the
+// server was not ready, why a connection fails (refused, no answer, no route) or that the port
+// takes connections but answers no server information query.
+void explainConnectFailure(const platform::RecordingMessageBoxes& boxes, const std::string& url);
 
 // --info: connect sequence without a stream; prints the server information, the four rights masks
 // and the camera names. Exit status 0, or 1 when the sequence failed (its messages on stderr).

@@ -295,7 +295,7 @@ int runRecRecord(const RecOptions& options, const RecordingOptions& recording) {
   if (!ok || host.text("strIpAddr").empty() || !boxes.texts().empty()) {
     // The connect sequence said why on stderr.
     (void)host.put("strIpAddr", Variant::fromString(""));
-    explainRefusedLogin(boxes, options.url);
+    explainConnectFailure(boxes, options.url);
     return 1;
   }
 

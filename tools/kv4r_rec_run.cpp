@@ -1,5 +1,12 @@
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 
 #include <algorithm>
 #include <atomic>
@@ -14,11 +21,15 @@
 #include "stream/rsp.h"
 #include "stream/sbpool.h"
 #include "stream/server_address.h"
+#include "stream/socket_io.h"
 #include "tools/kv4r_rec.h"
 #include "viewer/viewer_window.h"
 
 namespace kv4r::tools {
 namespace {
+
+// How long the check of a server that failed the connect sequence waits for a connection.
+constexpr int kProbeTimeout_s = 3;
 
 volatile std::sig_atomic_t stop_signal = 0;
 
@@ -104,13 +115,53 @@ bool stopRequested() {
   return stop_signal != 0;
 }
 
-void explainRefusedLogin(const platform::RecordingMessageBoxes& boxes, const std::string& url) {
-  const std::vector<std::string> texts = boxes.texts();
-  const bool refused = std::any_of(texts.begin(), texts.end(), [](const std::string& text) {
-    return text.find("HTTP/1.0 401 ") != std::string::npos ||
-           text.find("HTTP/1.1 401 ") != std::string::npos;
+namespace {
+
+bool anyTextHas(const std::vector<std::string>& texts, std::string_view part) {
+  return std::any_of(texts.begin(), texts.end(), [part](const std::string& text) {
+    return text.find(part) != std::string::npos;
   });
-  if (!refused) return;
+}
+
+// The connect sequence's message names no cause; one more connection attempt learns the system's.
+void explainUnreachableServer(const std::string& url, bool server_answered) {
+  std::string host;
+  int port = stream::kDefaultHttpPort;
+  if (stream::parseServerAddress(stream::cleanServerAddress(url), host, port, nullptr, nullptr) !=
+      0) {
+    return;
+  }
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<std::uint16_t>(port));
+  if (port < 1 || port > 65535 || ::inet_pton(AF_INET, host.c_str(), &address.sin_addr) != 1) {
+    return;
+  }
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+  if (fd < 0) return;
+  const bool connected = stream::sockConnect(fd, address, kProbeTimeout_s) == 0;
+  const int error = errno;
+  ::close(fd);
+  if (!connected) {
+    std::fprintf(stderr, "kv4r_rec: cannot connect to %s port %d: %s\n", host.c_str(), port,
+                 error == ETIMEDOUT ? "no answer" : std::strerror(error));
+  } else if (!server_answered) {
+    std::fprintf(stderr,
+                 "kv4r_rec: %s port %d takes connections but gave no server information; is it "
+                 "a video server, and is that its port?\n",
+                 host.c_str(), port);
+  }
+}
+
+}  // namespace
+
+void explainConnectFailure(const platform::RecordingMessageBoxes& boxes, const std::string& url) {
+  const std::vector<std::string> texts = boxes.texts();
+  if (!anyTextHas(texts, "HTTP/1.0 401 ") && !anyTextHas(texts, "HTTP/1.1 401 ")) {
+    // A "CGI failed" message shows what the server did answer.
+    if (anyTextHas(texts, "is not ready")) explainUnreachableServer(url, anyTextHas(texts, "CGI"));
+    return;
+  }
   if (stream::cleanServerAddress(url).find('@') != std::string::npos) {
     std::fprintf(stderr, "kv4r_rec: the server did not accept the user name and password\n");
   } else {
@@ -140,7 +191,7 @@ int runRecInfo(const RecOptions& options) {
   viewer::ControlConnection control;
   prepareRecWindow(options, window, control, boxes);
   if (viewer::setIpAddress(window, control, options.url, false) != 1) {
-    explainRefusedLogin(boxes, options.url);
+    explainConnectFailure(boxes, options.url);
     return 1;
   }
   const viewer::ServerInfo& info = window.info;
@@ -211,7 +262,7 @@ int runRecRaw(const RecOptions& options) {
   installStopSignals();
   if (viewer::setIpAddress(window, control, options.url) != 1) {
     viewer::stopConnection(window);
-    explainRefusedLogin(boxes, options.url);
+    explainConnectFailure(boxes, options.url);
     return 1;
   }
   if (!checkAskedCameras(options.cameras, window.info.camera_count)) {

@@ -3,8 +3,10 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstring>
 #include <thread>
 
 #include <filesystem>
@@ -13,6 +15,7 @@
 
 #include "formats/frame_record.h"
 #include "sim/simulator.h"
+#include "tests/support/loopback_server.h"
 #include "tests/support/test_env.h"
 
 namespace kv4r::viewer {
@@ -58,6 +61,32 @@ TEST(Kv4rRec, InfoPrintsServerRightsAndNames) {
   EXPECT_NE(result.out.find("camera 2: Cam 2 (not allowed)\n"), std::string::npos);
   EXPECT_EQ(result.out.find("secret"), std::string::npos);
   EXPECT_EQ(result.err.find("secret"), std::string::npos);
+}
+
+TEST(Kv4rRec, AServerThatCannotBeReachedIsExplained) {
+  const testing::RefusingPort refusing;
+  const std::string closed_port = std::to_string(refusing.port());
+  auto result = runProgram(programPath("kv4r_rec"), {"127.0.0.1:" + closed_port, "--info"});
+  EXPECT_EQ(result.exit_status, 1);
+  EXPECT_NE(result.err.find("Module 0 of 127.0.0.1 is not ready,\n\nor network is bad.\n"
+                            "kv4r_rec: cannot connect to 127.0.0.1 port " +
+                            closed_port + ": " + std::strerror(ECONNREFUSED) + "\n"),
+            std::string::npos)
+      << result.err;
+
+  // Something listens there, but it is no video server: it closes every connection at once.
+  testing::LoopbackServer closing(testing::LoopbackReply::closing({}));
+  TempDir dir;
+  result =
+      runProgram(programPath("kv4r_rec"), {"127.0.0.1:" + std::to_string(closing.port()), "--vrx",
+                                           (dir / "c%c.vrx").string(), "--seconds", "1"});
+  EXPECT_EQ(result.exit_status, 1);
+  EXPECT_NE(result.err.find("kv4r_rec: 127.0.0.1 port " + std::to_string(closing.port()) +
+                            " takes connections but gave no server information; is it a video "
+                            "server, and is that its port?\n"),
+            std::string::npos)
+      << result.err;
+  EXPECT_EQ(result.err.find("cannot connect"), std::string::npos);
 }
 
 TEST(Kv4rRec, InfoWithWrongCredentialsPrintsTheMessagesAndFails) {
