@@ -109,6 +109,9 @@ int main(int argc, char** argv) {
   // Output that nobody reads any more (a closed pipe, "| head") must not end a run before it has
   // finished its files: the write fails and the run goes on.
   std::signal(SIGPIPE, SIG_IGN);
+  // Likewise a file-size limit (ulimit -f): the write that would pass it fails, the recording stops
+  // with what it holds, and the others go on.
+  std::signal(SIGXFSZ, SIG_IGN);
 
   if (info) return kv4r::tools::runRecInfo(options);
   if (!options.raw_dir.empty()) return kv4r::tools::runRecRaw(options);

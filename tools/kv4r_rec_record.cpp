@@ -44,7 +44,14 @@ struct Recording {
   std::string final_path;
   std::string extension;             // ".vrx" or ".avi"
   viewer::RecordingFailure failure;  // why it ended early, if it did
+  bool announced = false;            // its early end was reported during the run
 };
+
+// Why a recording ended early or could not be finished, in words.
+const char* failureReason(const viewer::RecordingFailure& failure) {
+  if (failure.code == formats::kFormatsErrWrite) return std::strerror(failure.error);
+  return failure.at_finish ? formats::formatsCodeName(failure.code) : "the file is full";
+}
 
 // What the host keeps per wanted camera (window thread).
 struct CameraWork {
@@ -376,6 +383,34 @@ int runRecRecord(const RecOptions& options, const RecordingOptions& recording) {
         w.jpg_done = rc != 0;
       }
     }
+    // A recording that stops (a full disk, the file-size limit) is news at once, not at the end
+    // of a long run; once nothing is left to record, the run ends.
+    int running = 0;
+    int stopped = 0;
+    for (CameraWork& w : work) {
+      for (Recording& r : w.recordings) {
+        if (!r.announced) {
+          r.failure = viewer::recordingFailure(widget->decoding().panes[w.camera - 1].recorders,
+                                               r.extension == ".avi");
+          r.announced = r.failure.code != 0;
+          if (r.announced) {
+            std::fprintf(stderr,
+                         "kv4r_rec: the recording of camera %d into %s stopped: %s; what it "
+                         "recorded is kept\n",
+                         w.camera, r.final_path.c_str(), failureReason(r.failure));
+          }
+        }
+        ++(r.announced ? stopped : running);
+      }
+    }
+    const bool more_to_start = std::any_of(work.begin(), work.end(), [&](const CameraWork& w) {
+      return !w.flowing && w.camera <= server_cameras;
+    });
+    if (stopped > 0 && running == 0 && !more_to_start &&
+        (!recording.vrx.empty() || !recording.avi.empty())) {
+      std::fprintf(stderr, "kv4r_rec: no recording is left running; the run ends\n");
+      failed = true;
+    }
     if (now >= next_progress) {
       std::fprintf(stderr, "kv4r_rec: %lld frames\n", counts.total.load());
       next_progress = now + std::chrono::seconds(1);
@@ -399,6 +434,7 @@ int runRecRecord(const RecOptions& options, const RecordingOptions& recording) {
     for (Recording& r : w.recordings) {
       r.failure = viewer::recordingFailure(widget->decoding().panes[w.camera - 1].recorders,
                                            r.extension == ".avi");
+      r.announced = r.announced && !r.failure.at_finish;
     }
   }
   control.reset();
@@ -417,13 +453,12 @@ int runRecRecord(const RecOptions& options, const RecordingOptions& recording) {
     for (const Recording& r : w.recordings) {
       if (r.failure.code != 0) {
         // What was written before is kept (and listed below when it got its name).
-        const char* why = r.failure.code == formats::kFormatsErrWrite
-                              ? std::strerror(r.failure.error)
-                          : r.failure.at_finish ? formats::formatsCodeName(r.failure.code)
-                                                : "the file is full";
-        std::fprintf(stderr, "kv4r_rec: the recording of camera %d into %s %s: %s\n", w.camera,
-                     r.final_path.c_str(),
-                     r.failure.at_finish ? "could not be finished" : "ended early", why);
+        if (!r.announced) {
+          std::fprintf(stderr, "kv4r_rec: the recording of camera %d into %s %s: %s\n", w.camera,
+                       r.final_path.c_str(),
+                       r.failure.at_finish ? "could not be finished" : "ended early",
+                       failureReason(r.failure));
+        }
         failed = true;
       }
       if (finishedCleanly(r)) {
