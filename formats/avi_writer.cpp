@@ -151,19 +151,29 @@ int failWrite(AviWriter* writer) {
   return kFormatsErrWrite;
 }
 
-// Writes the staged chunks. On a short write the staged chunks are given up: the file is cut back
-// to the chunks written before them and the counters forget them.
+// Writes the staged chunks. On a short write the staged chunks that reached the file whole are
+// kept; the file is cut back behind the last of them and the counters forget the rest.
 bool flushStaged(AviWriter* writer) {
   if (writer->staged_bytes == 0) return true;
   const std::size_t size = writer->staged_bytes;
   writer->staged_bytes = 0;
-  if (io::writeFull(writer->fd, writer->staging.get(), size) == size) {
+  const std::size_t done = io::writeFull(writer->fd, writer->staging.get(), size);
+  if (done == size) {
     writer->staged_chunks = 0;
     writer->writeback.advance(writer->fd, writer->movi_end);
     return true;
   }
-  writer->movi_end -= static_cast<std::int64_t>(size);
-  writer->chunks -= writer->staged_chunks;
+  std::size_t kept = 0;
+  int kept_chunks = 0;
+  while (kept_chunks < writer->staged_chunks && kept + 8 <= done) {
+    const std::uint32_t payload = getLe32(writer->staging.get() + kept + 4);
+    const std::size_t chunk = 8 + ((static_cast<std::size_t>(payload) + 1) & ~std::size_t{1});
+    if (kept + chunk > done) break;
+    kept += chunk;
+    ++kept_chunks;
+  }
+  writer->movi_end -= static_cast<std::int64_t>(size - kept);
+  writer->chunks -= writer->staged_chunks - kept_chunks;
   writer->staged_chunks = 0;
   failWrite(writer);
   return false;

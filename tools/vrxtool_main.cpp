@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -100,6 +101,9 @@ int main(int argc, char** argv) {
 
   CLI11_PARSE(app, argc, argv);
   kv4r::platform::setTraceEnabled(verbose);
+  // Under a file-size limit (ulimit -f) a write that would pass it fails and is reported like a
+  // full disk, instead of the signal killing the program in the middle of a file.
+  std::signal(SIGXFSZ, SIG_IGN);
   // verify walks even a clip whose first record is damaged, to count and place all the damage.
   if (!clipUsable(app.get_subcommands().front()->get_name(), clip, !*verify)) return 1;
 

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 
 #include <cerrno>
@@ -258,6 +259,29 @@ TEST_F(VrxtoolTest, AnInterruptedExportLeavesNoPartialFileAndKeepsTheFileItWasTo
     EXPECT_EQ(testing::readFile(log), "Complete. 3000/3000 frames is recorded\n");
   }
   EXPECT_FALSE(std::filesystem::exists(working));
+}
+
+TEST_F(VrxtoolTest, AnExportThatOutgrowsAFileSizeLimitKeepsTheFramesThatFit) {
+  makeClip(30);
+  const std::filesystem::path avi = dir_ / "out.avi";
+  // The program inherits a limit of 100,000 bytes a file, with the signal that goes with it at its
+  // default, which would kill it in the middle of the file.
+  rlimit saved{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+  rlimit limited = saved;
+  limited.rlim_cur = 100000;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+  const ProgramResult r = vrxtool({"export", clip_.string(), avi.string()});
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &saved), 0);
+  EXPECT_EQ(r.exit_status, 1);
+  EXPECT_EQ(r.err, "AVI file write error\n");
+  const Bytes written = testing::readBytes(avi);
+  ASSERT_GT(written.size(), 56u);
+  const std::uint32_t frames = written[48] | written[49] << 8 | written[50] << 16 |
+                               static_cast<std::uint32_t>(written[51]) << 24;
+  EXPECT_GT(frames, 0u);
+  EXPECT_LT(frames, 30u);
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "out.avi.part"));
 }
 
 TEST_F(VrxtoolTest, ExtractWritesEachRecordAsAPicture) {
