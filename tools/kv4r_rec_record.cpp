@@ -406,8 +406,7 @@ int runRecRecord(const RecOptions& options, const RecordingOptions& recording) {
     const bool more_to_start = std::any_of(work.begin(), work.end(), [&](const CameraWork& w) {
       return !w.flowing && w.camera <= server_cameras;
     });
-    if (stopped > 0 && running == 0 && !more_to_start &&
-        (!recording.vrx.empty() || !recording.avi.empty())) {
+    if (stopped > 0 && running == 0 && !more_to_start) {
       std::fprintf(stderr, "kv4r_rec: no recording is left running; the run ends\n");
       failed = true;
     }
