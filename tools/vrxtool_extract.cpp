@@ -22,6 +22,15 @@ std::string pictureName(const formats::ClipRecordInfo& record) {
   return name;
 }
 
+// A record cut short by the end of the clip is what an interrupted recording leaves: the records
+// before it are all there is to extract, and that is no failure.
+void warnCutRecord(std::int64_t offset) {
+  std::fprintf(stderr,
+               "vrxtool extract: warning: the record at offset %lld is cut short by the end of the "
+               "clip and is left out\n",
+               static_cast<long long>(offset));
+}
+
 }  // namespace
 
 int runExtract(const std::string& clip_path, const std::string& folder) {
@@ -47,11 +56,15 @@ int runExtract(const std::string& clip_path, const std::string& folder) {
       clip.get(),
       [&](const formats::ClipRecordInfo& record) {
         const std::uint32_t length = record.header.record_length;
-        if (!record.complete || length > formats::kRecordBufferSize) {
-          std::fprintf(
-              stderr, "vrxtool extract: record %d at offset %lld: %s\n", record.position,
-              static_cast<long long>(record.offset),
-              record.complete ? "longer than 102400 bytes, skipped" : "cut short, skipped");
+        if (!record.complete) {
+          warnCutRecord(record.offset);
+          return 1;
+        }
+        if (length > formats::kRecordBufferSize) {
+          std::fprintf(stderr,
+                       "vrxtool extract: record %d at offset %lld: longer than 102400 bytes, "
+                       "skipped\n",
+                       record.position, static_cast<long long>(record.offset));
           ++failed;
           return 1;
         }
@@ -75,7 +88,9 @@ int runExtract(const std::string& clip_path, const std::string& folder) {
                  formats::formatsCodeName(scanned));
     return 1;
   }
-  if (end.stop_code != 0) {
+  if (end.stop_code == formats::kFormatsErrShortRead) {
+    warnCutRecord(end.end_offset);
+  } else if (end.stop_code != 0) {
     std::fprintf(stderr, "vrxtool extract: the clip is damaged at offset %lld (%s)\n",
                  static_cast<long long>(end.end_offset), formats::formatsCodeName(end.stop_code));
     ++failed;

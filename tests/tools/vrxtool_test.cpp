@@ -286,10 +286,23 @@ TEST_F(VrxtoolTest, AnExportThatOutgrowsAFileSizeLimitKeepsTheFramesThatFit) {
 
 TEST_F(VrxtoolTest, ExtractWritesEachRecordAsAPicture) {
   const std::vector<Bytes> records = makeClip(3);
-  const ProgramResult r = vrxtool({"extract", clip_.string(), (dir_ / "pics").string()});
+  ProgramResult r = vrxtool({"extract", clip_.string(), (dir_ / "pics").string()});
   ASSERT_EQ(r.exit_status, 0) << r.err;
   EXPECT_EQ(testing::readBytes(dir_ / "pics" / "000000_2004-05-06_10-00-00.00.jpg"), records[0]);
   EXPECT_EQ(testing::readBytes(dir_ / "pics" / "000002_2004-05-06_10-00-00.20.jpg"), records[2]);
+
+  // An interrupted recording: the whole records are extracted, the cut one is named.
+  const Bytes whole = testing::concat(records);
+  const std::size_t last_at = whole.size() - records.back().size();
+  for (const std::size_t cut : {last_at + 30, whole.size() - 1}) {  // fixed part, body
+    testing::writeBytes(clip_, Bytes(whole.begin(), whole.begin() + static_cast<long>(cut)));
+    const std::filesystem::path pics = dir_ / ("cut" + std::to_string(cut));
+    r = vrxtool({"extract", clip_.string(), pics.string()});
+    EXPECT_EQ(r.exit_status, 0) << cut << ": " << r.err;
+    EXPECT_EQ(r.err, "vrxtool extract: warning: the record at offset " + std::to_string(last_at) +
+                         " is cut short by the end of the clip and is left out\n");
+    EXPECT_EQ(r.out, "2 pictures written to " + pics.string() + "\n");
+  }
 }
 
 TEST_F(VrxtoolTest, VerifyFindsTheFirstDamagedRecord) {
