@@ -347,6 +347,8 @@ int runRecRecord(const RecOptions& options, const RecordingOptions& recording) {
             std::string hint;
             if (work.size() > 1 && pattern.find("%c") == std::string::npos) {
               hint = " (another camera records there: put %c in the path)";
+            } else if (viewer::workingFileLockedByARecording(path)) {
+              hint = " (another program is recording into " + viewer::recordingTempPath(path) + ")";
             } else if (const std::string problem = folderProblem(path); !problem.empty()) {
               hint = " (its folder " + folderOf(path) + ": " + problem + ")";
             }

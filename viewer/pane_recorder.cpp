@@ -1,6 +1,7 @@
 #include "viewer/pane_recorder.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -41,6 +42,54 @@ bool keepLeftover(const std::string& temp) {
     if (errno != EEXIST) return false;
   }
   return false;
+}
+
+// A recording holds an advisory lock on its working file from before the file is filled until
+// after it has its final name. A recorder in another program that meets the file then neither takes
+// it for the leftover of a crashed recording (and moves it aside under the running recording) nor
+// writes into it.
+
+// Opens and locks the working file `temp` of a new recording, empty; a leftover with data is moved
+// aside first. The locked descriptor, or -1 with errno set (EBUSY when another program records into
+// that file).
+int lockWorkingFile(const std::string& temp) {
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    const int fd = ::open(temp.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) return -1;
+    struct stat st {};
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::fstat(fd, &st) != 0) {
+      const int error = errno == EWOULDBLOCK ? EBUSY : errno;
+      ::close(fd);
+      errno = error;
+      return -1;
+    }
+    if (!S_ISREG(st.st_mode) || st.st_size == 0) return fd;
+    // The leftover moves aside with the lock held; the next attempt creates the file anew.
+    const bool kept = keepLeftover(temp);
+    const int error = errno;
+    ::close(fd);
+    if (!kept) {
+      errno = error;
+      return -1;
+    }
+  }
+  errno = EBUSY;  // other recorders keep racing for the name
+  return -1;
+}
+
+void unlockWorkingFile(int* fd) {
+  if (*fd >= 0) ::close(*fd);
+  *fd = -1;
+}
+
+// A start that failed after the working file was locked leaves no empty file behind.
+void abandonWorkingFile(const std::string& temp, int* fd) {
+  if (*fd < 0) return;
+  const int error = errno;
+  struct stat st {};
+  if (::fstat(*fd, &st) == 0 && st.st_size == 0) (void)::unlink(temp.c_str());
+  unlockWorkingFile(fd);
+  errno = error;
 }
 
 // The key under which a path is claimed: absolute, with dots and links of its folders resolved, so
@@ -114,6 +163,7 @@ void finishClip(PaneRecorders& r) {
   }
   r.clip = nullptr;
   renameKeepingExisting(r.clip_temp_path, r.clip_final_path);
+  unlockWorkingFile(&r.clip_lock);
   releaseFiles(*r.files, &r.clip_claims);
 }
 
@@ -127,6 +177,7 @@ void finishAvi(PaneRecorders& r) {
   if (code != 0) noteFinishFailure(code, error, r.avi_temp_path, &r.avi_failure);
   r.avi = nullptr;
   renameKeepingExisting(r.avi_temp_path, r.avi_final_path);
+  unlockWorkingFile(&r.avi_lock);
   releaseFiles(*r.files, &r.avi_claims);
 }
 
@@ -153,9 +204,13 @@ int startClipRecording(PaneRecorders& r, const std::string& path) {
   if (!claimFiles(*r.files, path, r.clip_final_path, &r.clip_temp_path, &r.clip_claims)) {
     return kDecodeErrFileCreate;
   }
-  r.clip = keepLeftover(r.clip_temp_path) ? formats::ClipWriterCreate(r.clip_temp_path) : nullptr;
+  r.clip_lock = lockWorkingFile(r.clip_temp_path);
+  r.clip = r.clip_lock >= 0 ? formats::ClipWriterCreate(r.clip_temp_path) : nullptr;
   r.clip_recording = r.clip != nullptr;
-  if (r.clip == nullptr) releaseFiles(*r.files, &r.clip_claims);
+  if (r.clip == nullptr) {
+    abandonWorkingFile(r.clip_temp_path, &r.clip_lock);
+    releaseFiles(*r.files, &r.clip_claims);
+  }
   return r.clip != nullptr ? 1 : kDecodeErrFileCreate;
 }
 
@@ -172,10 +227,13 @@ int startAviRecording(PaneRecorders& r, const std::string& path, int width, int 
   if (!claimFiles(*r.files, path, r.avi_final_path, &r.avi_temp_path, &r.avi_claims)) {
     return kDecodeErrFileCreate;
   }
-  r.avi = keepLeftover(r.avi_temp_path) ? formats::AviWriterCreate(r.avi_temp_path, width, height)
-                                        : nullptr;
+  r.avi_lock = lockWorkingFile(r.avi_temp_path);
+  r.avi = r.avi_lock >= 0 ? formats::AviWriterCreate(r.avi_temp_path, width, height) : nullptr;
   r.avi_recording = r.avi != nullptr;
-  if (r.avi == nullptr) releaseFiles(*r.files, &r.avi_claims);
+  if (r.avi == nullptr) {
+    abandonWorkingFile(r.avi_temp_path, &r.avi_lock);
+    releaseFiles(*r.files, &r.avi_claims);
+  }
   return r.avi != nullptr ? 1 : kDecodeErrFileCreate;
 }
 
@@ -217,6 +275,14 @@ int finishRecorders(PaneRecorders& r) {
     ++finished;
   }
   return finished;
+}
+
+bool workingFileLockedByARecording(const std::string& path) {
+  const int fd = ::open(recordingTempPath(path).c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool locked = ::flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+  ::close(fd);
+  return locked;
 }
 
 bool recordingFileClaimed(RecordingFiles& files, const std::string& path) {

@@ -10,6 +10,10 @@
 // the data in the ".tmp" file. A working file left with data by an earlier recording is moved aside
 // to "<name>.tmp.1" (or the next free number) before a new recording of that name starts.
 //
+// A working file is locked (flock) from its start until it has its final name, so that a
+// recording in another program that is given the same name is refused (errno EBUSY) instead of
+// moving the running recording's file aside as a leftover or writing into it.
+//
 // No two recordings of a control share a file: each claims its working file and its final name in
 // the control's RecordingFiles until it is finished. When two recordings are given the same name
 // apart from the extension (the clip and the AVI of a pane, or of two panes), the one started
@@ -61,6 +65,7 @@ struct PaneRecorders {
   std::string clip_final_path;
   formats::ClipWriter* clip = nullptr;  // open working file
   bool clip_recording = false;
+  int clip_lock = -1;  // holds the working file's lock until the file has its final name
   std::array<std::string, 2> clip_claims;  // keys in `files` while the working file is open
   RecordingFailure clip_failure;           // of the last recording, until the next start
   // AVI recorder.
@@ -69,6 +74,7 @@ struct PaneRecorders {
   std::string avi_final_path;
   formats::AviWriter* avi = nullptr;
   bool avi_recording = false;
+  int avi_lock = -1;
   std::array<std::string, 2> avi_claims;
   RecordingFailure avi_failure;
 
@@ -98,6 +104,10 @@ int feedRecorders(PaneRecorders& recorders, std::span<const std::uint8_t> record
 // Finishes and renames both working files whether or not a stop was requested (the stream ended or
 // the pane goes away). Returns the number of files finished.
 int finishRecorders(PaneRecorders& recorders);
+
+// Whether the working file of a recording of `path` (see recordingTempPath) is locked by a
+// running recording, of this program or another. Any thread.
+[[nodiscard]] bool workingFileLockedByARecording(const std::string& path);
 
 // Whether `path` is a working file or final name that a recording of `files` holds. Any thread.
 [[nodiscard]] bool recordingFileClaimed(RecordingFiles& files, const std::string& path);

@@ -260,6 +260,54 @@ TEST(Kv4rRecRecording, InterruptFinishesTheRecordingsAndSucceeds) {
   }
 }
 
+// Two runs given the same names (a scheduled run that overlaps the last one): the second is
+// refused, and the first records on into its own files.
+TEST(Kv4rRecRecording, ASecondRunIntoTheSameFilesIsRefusedAndTheFirstGoesOn) {
+  sim::Scenario scenario = sim::defaultScenario();
+  for (auto& camera : scenario.cameras) camera.fps = 20;
+  auto simulator = startSim(scenario);
+  TempDir dir;
+  const std::string err_path = (dir / "err.txt").string();
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0644);
+  const std::vector<std::string> names = {"--cameras", "1", "--vrx", (dir / "s%c.vrx").string()};
+  std::vector<std::string> first_args = {url(simulator)};
+  first_args.insert(first_args.end(), names.begin(), names.end());
+  const pid_t first = spawnRec(first_args, &actions);
+  posix_spawn_file_actions_destroy(&actions);
+  ASSERT_GT(first, 0);
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  std::error_code error;
+  while (!(fs::exists(dir / "s1.tmp", error) && fs::file_size(dir / "s1.tmp", error) > 20000) &&
+         std::chrono::steady_clock::now() < until) {
+    std::this_thread::yield();
+  }
+
+  std::vector<std::string> second_args = {url(simulator)};
+  second_args.insert(second_args.end(), names.begin(), names.end());
+  second_args.insert(second_args.end(), {"--seconds", "1"});
+  const auto second = runProgram(programPath("kv4r_rec"), second_args);
+  EXPECT_EQ(second.exit_status, 1);
+  EXPECT_NE(
+      second.err.find("kv4r_rec: cannot record camera 1 to " + (dir / "s1.vrx").string() +
+                      " (another program is recording into " + (dir / "s1.tmp").string() + ")"),
+      std::string::npos)
+      << second.err;
+
+  kill(first, SIGINT);
+  int status = 0;
+  ASSERT_EQ(waitpid(first, &status, 0), first);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << readFile(err_path);
+  const auto verify = runProgram(programPath("vrxtool"), {"verify", (dir / "s1.vrx").string()});
+  EXPECT_EQ(verify.exit_status, 0) << verify.out << verify.err;
+  EXPECT_FALSE(fs::exists(dir / "s1.tmp.1"));
+  EXPECT_TRUE(noWorkingFiles(dir.path()));
+}
+
 // Messages into a pipe that nobody reads any more ("2>&1 | head -1") fail quietly; the run still
 // ends as asked, with its files finished.
 TEST(Kv4rRecRecording, AClosedOutputPipeDoesNotEndTheRun) {

@@ -1,8 +1,11 @@
 // Recorders and snapshot methods: working files and their final names, stop requests, refused
 // starts, leftovers, bitmaps, and JPEG grabs with their bounded wait and the key requests they
 // answer.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <condition_variable>
@@ -78,6 +81,39 @@ TEST(ClipRecording, LeftoverWorkingFileIsKeptAsideAndPathsWithoutDotGetBothExten
   EXPECT_EQ(readFile(dir / "clip.vrx"), bytesOf(a));
   EXPECT_EQ(readFile(dir / "clip.tmp.1"), "older");
   EXPECT_EQ(readFile(dir / "clip.tmp.2"), std::string(100000, 'x'));
+}
+
+TEST(ClipRecording, AWorkingFileThatAnotherProgramRecordsIntoIsLeftAlone) {
+  TempDir dir;
+  Live live;
+  // Another program's recording: its working file, with data, under its lock (a lock taken through
+  // another open file conflicts as one of another process would).
+  ::kv4r::testing::writeFile(dir / "cam.tmp", "running");
+  const int other = ::open((dir / "cam.tmp").c_str(), O_RDWR | O_CLOEXEC);
+  ASSERT_GE(other, 0);
+  ASSERT_EQ(::flock(other, LOCK_EX | LOCK_NB), 0);
+  EXPECT_TRUE(workingFileLockedByARecording((dir / "cam.vrx").string()));
+  errno = 0;
+  EXPECT_EQ(recordClip(live.window, live.decoding, 1, (dir / "cam.vrx").string()),
+            kDecodeErrFileCreate);
+  EXPECT_EQ(errno, EBUSY);
+  EXPECT_EQ(recordAvi(live.window, live.decoding, 1, (dir / "cam.avi").string()),
+            kDecodeErrFileCreate);
+  EXPECT_EQ(readFile(dir / "cam.tmp"), "running");
+  EXPECT_FALSE(fs::exists(dir / "cam.tmp.1"));
+
+  // Once that recording is over (or crashed), what it left is kept aside as before.
+  ::close(other);
+  EXPECT_FALSE(workingFileLockedByARecording((dir / "cam.vrx").string()));
+  ASSERT_EQ(recordClip(live.window, live.decoding, 1, (dir / "cam.vrx").string()), 1);
+  EXPECT_EQ(readFile(dir / "cam.tmp.1"), "running");
+  // Our own recording now holds the lock until its file has its name.
+  EXPECT_TRUE(workingFileLockedByARecording((dir / "cam.vrx").string()));
+  ASSERT_EQ(live.deliver(0, frame(1)), 1);
+  EXPECT_EQ(recordClip(live.window, live.decoding, 1, ""), 0);
+  EXPECT_EQ(finishAllRecordings(live.decoding), 1);
+  EXPECT_TRUE(fs::exists(dir / "cam.vrx"));
+  EXPECT_FALSE(fs::exists(dir / "cam.tmp"));
 }
 
 TEST(ClipRecording, BothRecordersUnderOneNameAreFinishedWhenThePaneGoesAway) {
