@@ -151,6 +151,114 @@ int failWrite(AviWriter* writer) {
   return kFormatsErrWrite;
 }
 
+// The picture size for the headers: the writer's, or for a writer created before it was known the
+// size in the frame header of the first chunk's JPEG (0 x 0 when there is none).
+void pictureSize(const AviWriter& writer, int* width, int* height) {
+  *width = writer.width;
+  *height = writer.height;
+  if ((*width != 0 && *height != 0) || writer.chunks == 0) return;
+  std::uint8_t probe_head[8];
+  if (io::preadFull(writer.fd, probe_head, 8, kFirstChunkOffset) != 8) return;
+  const std::size_t want = std::min<std::size_t>(getLe32(probe_head + 4), kSizeProbeBytes);
+  std::vector<std::uint8_t> jpeg(want);
+  const ssize_t got = io::preadFull(writer.fd, jpeg.data(), want, kFirstChunkOffset + 8);
+  int w = 0, h = 0;
+  if (got > 0 && jpegFrameSize(std::span(jpeg.data(), static_cast<std::size_t>(got)), &w, &h)) {
+    *width = w;
+    *height = h;
+  }
+}
+
+// Writes the 224 bytes of headers over the start of the file for a file of `file_size` bytes that
+// holds the writer's complete chunks, with or without an index behind them. False when the write
+// failed.
+bool writeHeaders(const AviWriter* writer, std::uint32_t file_size, bool has_index) {
+  int width = 0;
+  int height = 0;
+  pictureSize(*writer, &width, &height);
+  const std::uint32_t total_frames = static_cast<std::uint32_t>(writer->chunks);
+  const std::uint32_t suggested = ((writer->largest_payload + 1) & ~std::uint32_t{1}) + 8;
+  const double rate = writer->frame_rate;
+
+  std::array<std::uint8_t, kAviHeaderSize> h{};
+  std::uint8_t* p = h.data();
+  putCode(p + 0, "RIFF");
+  putLe32(p + 4, file_size - 8);
+  putCode(p + 8, "AVI ");
+  putCode(p + 12, "LIST");
+  putLe32(p + 16, 192);
+  putCode(p + 20, "hdrl");
+  putCode(p + 24, "avih");
+  putLe32(p + 28, 56);
+  // Main header at 32.
+  putLe32(p + 32, static_cast<std::uint32_t>(1000000.0 / rate + 0.5));
+  putLe32(p + 36, static_cast<std::uint32_t>(suggested * rate + 0.5));
+  putLe32(p + 40, 1);  // padding granularity
+  putLe32(p + 44, has_index ? kMainHasIndex : 0);
+  putLe32(p + 48, total_frames);
+  putLe32(p + 52, 0);  // initial frames
+  putLe32(p + 56, 1);  // streams
+  putLe32(p + 60, suggested);
+  putLe32(p + 64, static_cast<std::uint32_t>(width));
+  putLe32(p + 68, static_cast<std::uint32_t>(height));
+  // 72..87: reserved.
+  putCode(p + 88, "LIST");
+  putLe32(p + 92, 116);
+  putCode(p + 96, "strl");
+  putCode(p + 100, "strh");
+  putLe32(p + 104, 56);
+  // Stream header at 108.
+  putCode(p + 108, "vids");
+  putCode(p + 112, "MJPG");
+  putLe32(p + 116, 0);                                                    // flags
+  putLe16(p + 120, 0);                                                    // priority
+  putLe16(p + 122, 0);                                                    // language
+  putLe32(p + 124, 0);                                                    // initial frames
+  putLe32(p + 128, static_cast<std::uint32_t>(10000000.0 / rate + 0.5));  // scale
+  putLe32(p + 132, 10000000);                                             // rate
+  putLe32(p + 136, 0);                                                    // start
+  putLe32(p + 140, total_frames);                                         // length
+  putLe32(p + 144, suggested);
+  putLe32(p + 148, 0);  // quality
+  putLe32(p + 152, 0);  // sample size
+  // 156..163: frame rectangle, four 16-bit zeros.
+  putCode(p + 164, "strf");
+  putLe32(p + 168, 40);
+  // Bitmap information header at 172.
+  putLe32(p + 172, 40);
+  putLe32(p + 176, static_cast<std::uint32_t>(width));
+  putLe32(p + 180, static_cast<std::uint32_t>(height));
+  putLe16(p + 184, 1);   // planes
+  putLe16(p + 186, 24);  // bits per pixel
+  putCode(p + 188, "MJPG");
+  const std::uint32_t row_bytes = ((static_cast<std::uint32_t>(width) * 24 + 31) / 8) & ~3u;
+  putLe32(p + 192, row_bytes * static_cast<std::uint32_t>(height));
+  // 196..211: pixels per metre, colours used, colours important: 0.
+  putCode(p + 212, "LIST");
+  putLe32(p + 216, static_cast<std::uint32_t>(writer->movi_end - kMoviCodeOffset));
+  putCode(p + 220, "movi");
+  return io::pwriteFull(writer->fd, h.data(), h.size(), 0);
+}
+
+// Each write-back step also brings the headers up to date for the chunks written so far (without
+// an index), so that the working file of a recording that never gets its finish (a crash, a power
+// cut) is still an AVI file that players open.
+void stepWriteback(AviWriter* writer) {
+  const std::int64_t written_end =
+      writer->movi_end - static_cast<std::int64_t>(writer->staged_bytes);
+  if (!writer->writeback.advance(writer->fd, written_end)) return;
+  const int staged = writer->staged_chunks;
+  const std::int64_t movi_end = writer->movi_end;
+  // The headers describe the chunks in the file, not those still staged.
+  writer->chunks -= staged;
+  writer->movi_end = written_end;
+  if (writeHeaders(writer, static_cast<std::uint32_t>(written_end), false)) {
+    writer->writeback.startRange(writer->fd, 0, kAviHeaderSize);
+  }
+  writer->chunks += staged;
+  writer->movi_end = movi_end;
+}
+
 // Writes the staged chunks. On a short write the staged chunks that reached the file whole are
 // kept; the file is cut back behind the last of them and the counters forget the rest.
 bool flushStaged(AviWriter* writer) {
@@ -160,7 +268,7 @@ bool flushStaged(AviWriter* writer) {
   const std::size_t done = io::writeFull(writer->fd, writer->staging.get(), size);
   if (done == size) {
     writer->staged_chunks = 0;
-    writer->writeback.advance(writer->fd, writer->movi_end);
+    stepWriteback(writer);
     return true;
   }
   std::size_t kept = 0;
@@ -184,9 +292,9 @@ int commitChunk(AviWriter* writer, std::uint64_t payload, std::uint64_t stored) 
   if (payload > writer->largest_payload) {
     writer->largest_payload = static_cast<std::uint32_t>(payload);
   }
-  writer->writeback.advance(writer->fd,
-                            writer->movi_end - static_cast<std::int64_t>(writer->staged_bytes));
-  return ++writer->chunks;
+  ++writer->chunks;
+  stepWriteback(writer);
+  return writer->chunks;
 }
 
 // Copies `length` bytes at `offset` of `from` to the writer's position by reading and writing.
@@ -312,9 +420,6 @@ int AviWriterFinish(AviWriter* writer) {
   (void)flushStaged(writer);
   int result = writer->write_failed ? kFormatsErrWrite : 0;
   const int fd = writer->fd;
-  const std::uint32_t total_frames = static_cast<std::uint32_t>(writer->chunks);
-  const std::uint32_t suggested = ((writer->largest_payload + 1) & ~std::uint32_t{1}) + 8;
-
   // Index: "idx1", its size (patched below), then one entry per chunk read back from the file.
   bool index_written = true;
   std::int64_t index_at = writer->movi_end;
@@ -367,86 +472,11 @@ int AviWriterFinish(AviWriter* writer) {
     if (::ftruncate(fd, static_cast<off_t>(writer->movi_end)) != 0) result = kFormatsErrWrite;
   }
 
-  // A writer created before the picture size was known takes it from the first chunk's JPEG.
-  int width = writer->width;
-  int height = writer->height;
-  if ((width == 0 || height == 0) && writer->chunks > 0) {
-    std::uint8_t probe_head[8];
-    if (io::preadFull(fd, probe_head, 8, kFirstChunkOffset) == 8) {
-      const std::size_t want = std::min<std::size_t>(getLe32(probe_head + 4), kSizeProbeBytes);
-      std::vector<std::uint8_t> jpeg(want);
-      const ssize_t got = io::preadFull(fd, jpeg.data(), want, kFirstChunkOffset + 8);
-      int w = 0, h = 0;
-      if (got > 0 && jpegFrameSize(std::span(jpeg.data(), static_cast<std::size_t>(got)), &w, &h)) {
-        width = w;
-        height = h;
-      }
-    }
-  }
-
   struct stat st {};
   if (::fstat(fd, &st) != 0) return kFormatsErrSeek;
-  const std::uint32_t file_size = static_cast<std::uint32_t>(st.st_size);
-  const double rate = writer->frame_rate;
-
-  std::array<std::uint8_t, kAviHeaderSize> h{};
-  std::uint8_t* p = h.data();
-  putCode(p + 0, "RIFF");
-  putLe32(p + 4, file_size - 8);
-  putCode(p + 8, "AVI ");
-  putCode(p + 12, "LIST");
-  putLe32(p + 16, 192);
-  putCode(p + 20, "hdrl");
-  putCode(p + 24, "avih");
-  putLe32(p + 28, 56);
-  // Main header at 32.
-  putLe32(p + 32, static_cast<std::uint32_t>(1000000.0 / rate + 0.5));
-  putLe32(p + 36, static_cast<std::uint32_t>(suggested * rate + 0.5));
-  putLe32(p + 40, 1);  // padding granularity
-  putLe32(p + 44, index_written ? kMainHasIndex : 0);
-  putLe32(p + 48, total_frames);
-  putLe32(p + 52, 0);  // initial frames
-  putLe32(p + 56, 1);  // streams
-  putLe32(p + 60, suggested);
-  putLe32(p + 64, static_cast<std::uint32_t>(width));
-  putLe32(p + 68, static_cast<std::uint32_t>(height));
-  // 72..87: reserved.
-  putCode(p + 88, "LIST");
-  putLe32(p + 92, 116);
-  putCode(p + 96, "strl");
-  putCode(p + 100, "strh");
-  putLe32(p + 104, 56);
-  // Stream header at 108.
-  putCode(p + 108, "vids");
-  putCode(p + 112, "MJPG");
-  putLe32(p + 116, 0);                                                    // flags
-  putLe16(p + 120, 0);                                                    // priority
-  putLe16(p + 122, 0);                                                    // language
-  putLe32(p + 124, 0);                                                    // initial frames
-  putLe32(p + 128, static_cast<std::uint32_t>(10000000.0 / rate + 0.5));  // scale
-  putLe32(p + 132, 10000000);                                             // rate
-  putLe32(p + 136, 0);                                                    // start
-  putLe32(p + 140, total_frames);                                         // length
-  putLe32(p + 144, suggested);
-  putLe32(p + 148, 0);  // quality
-  putLe32(p + 152, 0);  // sample size
-  // 156..163: frame rectangle, four 16-bit zeros.
-  putCode(p + 164, "strf");
-  putLe32(p + 168, 40);
-  // Bitmap information header at 172.
-  putLe32(p + 172, 40);
-  putLe32(p + 176, static_cast<std::uint32_t>(width));
-  putLe32(p + 180, static_cast<std::uint32_t>(height));
-  putLe16(p + 184, 1);   // planes
-  putLe16(p + 186, 24);  // bits per pixel
-  putCode(p + 188, "MJPG");
-  const std::uint32_t row_bytes = ((static_cast<std::uint32_t>(width) * 24 + 31) / 8) & ~3u;
-  putLe32(p + 192, row_bytes * static_cast<std::uint32_t>(height));
-  // 196..211: pixels per metre, colours used, colours important: 0.
-  putCode(p + 212, "LIST");
-  putLe32(p + 216, static_cast<std::uint32_t>(writer->movi_end - kMoviCodeOffset));
-  putCode(p + 220, "movi");
-  if (!io::pwriteFull(fd, h.data(), h.size(), 0)) result = kFormatsErrWrite;
+  if (!writeHeaders(writer, static_cast<std::uint32_t>(st.st_size), index_written)) {
+    result = kFormatsErrWrite;
+  }
   return result;
 }
 

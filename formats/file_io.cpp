@@ -53,10 +53,15 @@ bool pwriteFull(int fd, const void* data, std::size_t size, std::int64_t offset)
   return true;
 }
 
-void WritebackPacer::advance(int fd, std::int64_t written_end) {
-  if (fd < 0 || written_end - started_to < kStepBytes) return;
-  (void)::sync_file_range(fd, started_to, written_end - started_to, SYNC_FILE_RANGE_WRITE);
+bool WritebackPacer::advance(int fd, std::int64_t written_end) {
+  if (fd < 0 || written_end - started_to < kStepBytes) return false;
+  startRange(fd, started_to, written_end - started_to);
   started_to = written_end;
+  return true;
+}
+
+void WritebackPacer::startRange(int fd, std::int64_t offset, std::int64_t length) {
+  (void)::sync_file_range(fd, offset, length, SYNC_FILE_RANGE_WRITE);
 }
 
 void WritebackPacer::finish(int fd) {

@@ -29,8 +29,11 @@ struct WritebackPacer {
   static constexpr std::int64_t kStepBytes = std::int64_t{4} << 20;
   std::int64_t started_to = 0;  // write-back has been started for the bytes before this offset
 
-  // Starts write-back of the bytes before `written_end` once a step's worth has gathered.
-  void advance(int fd, std::int64_t written_end);
+  // Starts write-back of the bytes before `written_end` once a step's worth has gathered; true when
+  // it did.
+  bool advance(int fd, std::int64_t written_end);
+  // Starts write-back of `length` bytes at `offset` (headers rewritten at the start of the file).
+  static void startRange(int fd, std::int64_t offset, std::int64_t length);
   // Starts write-back of the whole file, headers written at its start included.
   void finish(int fd);
 };

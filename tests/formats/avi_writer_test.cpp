@@ -189,6 +189,41 @@ TEST(AviWriterTest, WriteErrorsAreReported) {
   EXPECT_EQ(AviWriterFinish(nullptr), kFormatsErrArgument);
 }
 
+TEST(AviWriterTest, AFileThatNeverGetsItsFinishIsStillAnAviOfItsFramesUpToTheLastStep) {
+  testing::TempDir dir;
+  const Bytes jpeg = testing::encodeSampleJpeg({.width = 352, .height = 240, .quality = 95});
+  const std::size_t chunk = 8 + ((jpeg.size() + 2 + 1) & ~std::size_t{1});
+  const int count = static_cast<int>((std::size_t{6} << 20) / chunk);  // past one 4 MiB step
+  const std::filesystem::path path = dir / "crashed.avi";
+  AviWriter* writer = AviWriterCreate(path.string(), 352, 240);
+  ASSERT_NE(writer, nullptr);
+  for (int i = 0; i < count; ++i) ASSERT_EQ(AviWriterAddFrame(writer, jpeg), i + 1);
+  EXPECT_EQ(AviWriterClose(writer), 0);  // no finish, as after a crash
+
+  const Bytes avi = testing::readBytes(path);
+  const std::uint32_t described = le32(avi, 48);
+  // The chunks up to the first step: the first time 4 MiB have been written.
+  EXPECT_EQ(described, ((std::size_t{4} << 20) - 224 + chunk - 1) / chunk);
+  EXPECT_EQ(le32(avi, 140), described);
+  EXPECT_EQ(le32(avi, 44), 0u);  // no index yet
+  EXPECT_EQ(le32(avi, 64), 352u);
+  EXPECT_EQ(code(avi, 0), "RIFF");
+  EXPECT_EQ(le32(avi, 4), 224 + described * chunk - 8);
+  EXPECT_EQ(le32(avi, 216), 4 + described * chunk);
+  EXPECT_EQ(code(avi, 220), "movi");
+  if (std::filesystem::exists("/usr/bin/ffprobe")) {
+    const testing::ProgramResult probe =
+        testing::runProgram("/usr/bin/ffprobe", {"-v", "error", "-count_frames", "-show_entries",
+                                                 "stream=codec_name,width,nb_read_frames", "-of",
+                                                 "csv=p=0", path.string()});
+    EXPECT_EQ(probe.exit_status, 0);
+    EXPECT_EQ(probe.err, "");
+    EXPECT_GE(probe.out.rfind("mjpeg,352,", 0), 0u) << probe.out;
+    EXPECT_GE(std::atoi(probe.out.substr(probe.out.rfind(',') + 1).c_str()),
+              static_cast<int>(described));
+  }
+}
+
 TEST(AviWriterTest, StagedFramesThatFitALimitAreKeptAndTheRestTakenOffTheCount) {
   testing::TempDir dir;
   testing::writeBytes(dir / "src.bin", Bytes(70000, 0x42));
@@ -211,7 +246,7 @@ TEST(AviWriterTest, StagedFramesThatFitALimitAreKeptAndTheRestTakenOffTheCount) 
   ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &saved), 0);
   std::signal(SIGXFSZ, old_handler);
   EXPECT_EQ(result, kFormatsErrWrite);
-  EXPECT_GT(added, 4);  // the first frames were only staged
+  EXPECT_GT(added, 4);   // the first frames were only staged
   EXPECT_EQ(frames, 4);  // as many as fit whole under the limit
   EXPECT_LT(finished, 0);
   EXPECT_EQ(AviWriterClose(writer), 0);
