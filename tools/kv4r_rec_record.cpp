@@ -2,8 +2,10 @@
 
 #include <CLI/CLI.hpp>
 
+#include <sys/stat.h>
 #include <QApplication>
 #include <QTimer>
+
 #include <algorithm>
 #include <array>
 #include <atomic>
@@ -51,6 +53,42 @@ struct Recording {
 const char* failureReason(const viewer::RecordingFailure& failure) {
   if (failure.code == formats::kFormatsErrWrite) return std::strerror(failure.error);
   return failure.at_finish ? formats::formatsCodeName(failure.code) : "the file is full";
+}
+
+// A working file with data that an earlier run left behind (it crashed, or its final name was
+// taken). A new recording of that name keeps it aside as "<name>.1" (or the next free number); the
+// user hears where, as it holds frames of its own.
+struct Leftover {
+  std::string path;
+  struct stat identity {};
+};
+
+std::vector<Leftover> leftoversFor(const std::string& path, const std::string& final_path) {
+  std::vector<Leftover> found;
+  for (const std::string& temp : {viewer::recordingTempPath(path), final_path + ".tmp"}) {
+    Leftover leftover{temp, {}};
+    if (::stat(temp.c_str(), &leftover.identity) == 0 && S_ISREG(leftover.identity.st_mode) &&
+        leftover.identity.st_size > 0) {
+      found.push_back(leftover);
+    }
+  }
+  return found;
+}
+
+void reportKeptLeftovers(const std::vector<Leftover>& leftovers) {
+  for (const Leftover& leftover : leftovers) {
+    for (int n = 1; n <= 99; ++n) {
+      const std::string aside = leftover.path + "." + std::to_string(n);
+      struct stat now {};
+      if (::stat(aside.c_str(), &now) != 0) continue;
+      if (now.st_dev != leftover.identity.st_dev || now.st_ino != leftover.identity.st_ino)
+        continue;
+      std::fprintf(stderr,
+                   "kv4r_rec: an earlier recording left %s (%lld bytes); it is kept as %s\n",
+                   leftover.path.c_str(), static_cast<long long>(now.st_size), aside.c_str());
+      break;
+    }
+  }
 }
 
 // What the host keeps per wanted camera (window thread).
@@ -343,6 +381,8 @@ int runRecRecord(const RecOptions& options, const RecordingOptions& recording) {
               std::tuple{"RecMovieAvi", recording.avi, ".avi"}}) {
           if (pattern.empty()) continue;
           const std::string path = cameraPath(pattern, w.camera);
+          const std::string final_path = formats::replaceExtension(path, extension);
+          const std::vector<Leftover> leftovers = leftoversFor(path, final_path);
           if (host.record(method, w.camera, path) != 1) {
             std::string hint;
             if (work.size() > 1 && pattern.find("%c") == std::string::npos) {
@@ -357,7 +397,7 @@ int runRecRecord(const RecOptions& options, const RecordingOptions& recording) {
             failed = true;
             continue;
           }
-          const std::string final_path = formats::replaceExtension(path, extension);
+          reportKeptLeftovers(leftovers);
           // The control keeps an existing file and leaves the new recording in its working
           // file; say so now rather than only at the end.
           if (exists(final_path)) {

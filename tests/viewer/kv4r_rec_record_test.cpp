@@ -363,7 +363,22 @@ TEST(Kv4rRecRecording, ATakenFileNameFailsAndKeepsBothFiles) {
   EXPECT_EQ(result.out.find("file: " + (dir / "t1.vrx").string()), std::string::npos);
   EXPECT_EQ(readFile(dir / "t1.vrx"), "older clip");
   ASSERT_TRUE(fs::exists(dir / "t1.tmp"));
-  EXPECT_GT(fs::file_size(dir / "t1.tmp"), 0u);
+  const std::string left = readFile(dir / "t1.tmp");
+  EXPECT_GT(left.size(), 0u);
+
+  // The next run of those names keeps that working file aside, and says where.
+  const auto next =
+      runProgram(programPath("kv4r_rec"),
+                 {url(simulator), "--cameras", "1", "--vrx", (dir / "u%c.vrx").string(), "--avi",
+                  (dir / "t%c.avi").string(), "--seconds", "1"});
+  EXPECT_EQ(next.exit_status, 0) << next.err;
+  EXPECT_NE(next.err.find("kv4r_rec: an earlier recording left " + (dir / "t1.tmp").string() +
+                          " (" + std::to_string(left.size()) + " bytes); it is kept as " +
+                          (dir / "t1.tmp.1").string() + "\n"),
+            std::string::npos)
+      << next.err;
+  EXPECT_EQ(readFile(dir / "t1.tmp.1"), left);
+  EXPECT_TRUE(fs::exists(dir / "t1.avi"));
 }
 
 TEST(Kv4rRecRecording, FailuresEndWithExitStatusOne) {
