@@ -84,6 +84,27 @@ pid_t spawnRec(const std::vector<std::string>& args, const posix_spawn_file_acti
   return pid;
 }
 
+// Waits until one of the named working files in `dir` holds more than 20,000 bytes: the run is
+// recording. (The 20 s bound is a safety net against a hanging test.)
+void waitUntilRecording(const fs::path& dir, std::initializer_list<const char*> names) {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  auto growing = [&] {
+    std::error_code error;
+    for (const char* name : names) {
+      if (fs::exists(dir / name, error) && fs::file_size(dir / name, error) > 20000) return true;
+    }
+    return false;
+  };
+  while (!growing() && std::chrono::steady_clock::now() < until) std::this_thread::yield();
+}
+
+// Stops a run with the signal; how it ended (waitpid's status), or -1.
+int stopRun(pid_t pid, int signal_number) {
+  kill(pid, signal_number);
+  int status = 0;
+  return waitpid(pid, &status, 0) == pid ? status : -1;
+}
+
 TEST(Kv4rRecRecording, TwoCamerasToClipsAndAviFilesWithSnapshots) {
   sim::Scenario scenario = sim::defaultScenario();
   for (auto& camera : scenario.cameras) camera.fps = 10;
@@ -237,19 +258,8 @@ TEST(Kv4rRecRecording, InterruptFinishesTheRecordingsAndSucceeds) {
                                &actions);
     posix_spawn_file_actions_destroy(&actions);
     ASSERT_GT(pid, 0);
-    // Both working files grow; then the signal.
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    auto growing = [&] {
-      std::error_code error;
-      for (const char* name : {"i1.tmp", "i1.avi.tmp"}) {
-        if (fs::exists(dir / name, error) && fs::file_size(dir / name, error) > 20000) return true;
-      }
-      return false;
-    };
-    while (!growing() && std::chrono::steady_clock::now() < until) std::this_thread::yield();
-    kill(pid, stop_signal);
-    int status = 0;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    waitUntilRecording(dir.path(), {"i1.tmp", "i1.avi.tmp"});
+    const int status = stopRun(pid, stop_signal);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0) << readFile(err_path);
     const auto verify = runProgram(programPath("vrxtool"), {"verify", (dir / "i1.vrx").string()});
@@ -279,12 +289,7 @@ TEST(Kv4rRecRecording, ASecondRunIntoTheSameFilesIsRefusedAndTheFirstGoesOn) {
   const pid_t first = spawnRec(first_args, &actions);
   posix_spawn_file_actions_destroy(&actions);
   ASSERT_GT(first, 0);
-  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  std::error_code error;
-  while (!(fs::exists(dir / "s1.tmp", error) && fs::file_size(dir / "s1.tmp", error) > 20000) &&
-         std::chrono::steady_clock::now() < until) {
-    std::this_thread::yield();
-  }
+  waitUntilRecording(dir.path(), {"s1.tmp"});
 
   std::vector<std::string> second_args = {url(simulator)};
   second_args.insert(second_args.end(), names.begin(), names.end());
@@ -297,9 +302,7 @@ TEST(Kv4rRecRecording, ASecondRunIntoTheSameFilesIsRefusedAndTheFirstGoesOn) {
       std::string::npos)
       << second.err;
 
-  kill(first, SIGINT);
-  int status = 0;
-  ASSERT_EQ(waitpid(first, &status, 0), first);
+  const int status = stopRun(first, SIGINT);
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0) << readFile(err_path);
   const auto verify = runProgram(programPath("vrxtool"), {"verify", (dir / "s1.vrx").string()});
