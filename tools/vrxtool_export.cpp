@@ -55,6 +55,17 @@ std::string freeWorkingPath(const std::string& avi_path) {
   return path;
 }
 
+// The frame count in a finished AVI file's main header; 0 when it cannot be read.
+unsigned aviFrameCount(const std::string& path) {
+  std::uint8_t field[4] = {};
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) return 0;
+  const bool read = std::fseek(file, 48, SEEK_SET) == 0 && std::fread(field, 1, 4, file) == 4;
+  std::fclose(file);
+  return read ? field[0] | field[1] << 8 | field[2] << 16 | static_cast<unsigned>(field[3]) << 24
+              : 0;
+}
+
 void removeWorkingFileOnInterrupt(const std::string& path) {
   working_path = path.c_str();
   for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) std::signal(signal_number, onInterrupt);
@@ -150,6 +161,9 @@ int runExport(const std::string& clip_path, const std::string& avi_path,
       std::fprintf(stderr, "vrxtool export: cannot create %s: its folder %s: %s\n",
                    avi_path.c_str(), folderOf(avi_path).c_str(), problem.c_str());
     }
+  } else if (code == formats::kFormatsErrWrite) {
+    std::fprintf(stderr, "vrxtool export: %s holds the first %u of the %d frames\n",
+                 avi_path.c_str(), aviFrameCount(working), result.total);
   }
   // A finished AVI keeps its frames even when the loop ended early or the disk filled up: the
   // messages above say so.
