@@ -169,21 +169,28 @@ void pictureSize(const AviWriter& writer, int* width, int* height) {
   }
 }
 
-// Writes the 224 bytes of headers over the start of the file for a file of `file_size` bytes that
-// holds the writer's complete chunks, with or without an index behind them. False when the write
-// failed.
-bool writeHeaders(const AviWriter* writer, std::uint32_t file_size, bool has_index) {
+// What the headers describe: the first `frames` chunks, which end at `movi_end`, in a file of
+// `file_size` bytes, with or without an index behind them.
+struct HeaderCounts {
+  int frames = 0;
+  std::int64_t movi_end = 0;
+  std::uint32_t file_size = 0;
+  bool has_index = false;
+};
+
+// Writes the 224 bytes of headers over the start of the file. False when the write failed.
+bool writeHeaders(const AviWriter* writer, const HeaderCounts& counts) {
   int width = 0;
   int height = 0;
   pictureSize(*writer, &width, &height);
-  const std::uint32_t total_frames = static_cast<std::uint32_t>(writer->chunks);
+  const std::uint32_t total_frames = static_cast<std::uint32_t>(counts.frames);
   const std::uint32_t suggested = ((writer->largest_payload + 1) & ~std::uint32_t{1}) + 8;
   const double rate = writer->frame_rate;
 
   std::array<std::uint8_t, kAviHeaderSize> h{};
   std::uint8_t* p = h.data();
   putCode(p + 0, "RIFF");
-  putLe32(p + 4, file_size - 8);
+  putLe32(p + 4, counts.file_size - 8);
   putCode(p + 8, "AVI ");
   putCode(p + 12, "LIST");
   putLe32(p + 16, 192);
@@ -194,7 +201,7 @@ bool writeHeaders(const AviWriter* writer, std::uint32_t file_size, bool has_ind
   putLe32(p + 32, static_cast<std::uint32_t>(1000000.0 / rate + 0.5));
   putLe32(p + 36, static_cast<std::uint32_t>(suggested * rate + 0.5));
   putLe32(p + 40, 1);  // padding granularity
-  putLe32(p + 44, has_index ? kMainHasIndex : 0);
+  putLe32(p + 44, counts.has_index ? kMainHasIndex : 0);
   putLe32(p + 48, total_frames);
   putLe32(p + 52, 0);  // initial frames
   putLe32(p + 56, 1);  // streams
@@ -235,7 +242,7 @@ bool writeHeaders(const AviWriter* writer, std::uint32_t file_size, bool has_ind
   putLe32(p + 192, row_bytes * static_cast<std::uint32_t>(height));
   // 196..211: pixels per metre, colours used, colours important: 0.
   putCode(p + 212, "LIST");
-  putLe32(p + 216, static_cast<std::uint32_t>(writer->movi_end - kMoviCodeOffset));
+  putLe32(p + 216, static_cast<std::uint32_t>(counts.movi_end - kMoviCodeOffset));
   putCode(p + 220, "movi");
   return io::pwriteFull(writer->fd, h.data(), h.size(), 0);
 }
@@ -247,16 +254,10 @@ void stepWriteback(AviWriter* writer) {
   const std::int64_t written_end =
       writer->movi_end - static_cast<std::int64_t>(writer->staged_bytes);
   if (!writer->writeback.advance(writer->fd, written_end)) return;
-  const int staged = writer->staged_chunks;
-  const std::int64_t movi_end = writer->movi_end;
-  // The headers describe the chunks in the file, not those still staged.
-  writer->chunks -= staged;
-  writer->movi_end = written_end;
-  if (writeHeaders(writer, static_cast<std::uint32_t>(written_end), false)) {
-    writer->writeback.startRange(writer->fd, 0, kAviHeaderSize);
-  }
-  writer->chunks += staged;
-  writer->movi_end = movi_end;
+  // The chunks in the file, not those still staged.
+  const HeaderCounts counts{writer->chunks - writer->staged_chunks, written_end,
+                            static_cast<std::uint32_t>(written_end), false};
+  if (writeHeaders(writer, counts)) writer->writeback.startRange(writer->fd, 0, kAviHeaderSize);
 }
 
 // Writes the staged chunks. On a short write the staged chunks that reached the file whole are
@@ -474,7 +475,9 @@ int AviWriterFinish(AviWriter* writer) {
 
   struct stat st {};
   if (::fstat(fd, &st) != 0) return kFormatsErrSeek;
-  if (!writeHeaders(writer, static_cast<std::uint32_t>(st.st_size), index_written)) {
+  const HeaderCounts counts{writer->chunks, writer->movi_end,
+                            static_cast<std::uint32_t>(st.st_size), index_written};
+  if (!writeHeaders(writer, counts)) {
     result = kFormatsErrWrite;
   }
   return result;
