@@ -56,9 +56,11 @@ int lockWorkingFile(const std::string& temp) {
   for (int attempt = 0; attempt < 3; ++attempt) {
     const int fd = ::open(temp.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
     if (fd < 0) return -1;
+    // A file system that cannot lock (errors other than a held lock) records unguarded.
     struct stat st {};
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::fstat(fd, &st) != 0) {
-      const int error = errno == EWOULDBLOCK ? EBUSY : errno;
+    const bool held_elsewhere = ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    if (held_elsewhere || ::fstat(fd, &st) != 0) {
+      const int error = held_elsewhere ? EBUSY : errno;
       ::close(fd);
       errno = error;
       return -1;
