@@ -84,6 +84,20 @@ pid_t spawnRec(const std::vector<std::string>& args, const posix_spawn_file_acti
   return pid;
 }
 
+// The default scenario with every camera at `fps` frames per second.
+sim::Scenario scenarioAt(double fps) {
+  sim::Scenario scenario = sim::defaultScenario();
+  for (auto& camera : scenario.cameras) camera.fps = fps;
+  return scenario;
+}
+
+// Whether vrxtool verify accepts the clip; its report when it does not.
+::testing::AssertionResult clipVerifies(const fs::path& clip) {
+  const auto verify = runProgram(programPath("vrxtool"), {"verify", clip.string()});
+  if (verify.exit_status == 0) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << clip << ": " << verify.out << verify.err;
+}
+
 // Waits until one of the named working files in `dir` holds more than 20,000 bytes: the run is
 // recording. (The 20 s bound is a safety net against a hanging test.)
 void waitUntilRecording(const fs::path& dir, std::initializer_list<const char*> names) {
@@ -106,8 +120,7 @@ int stopRun(pid_t pid, int signal_number) {
 }
 
 TEST(Kv4rRecRecording, TwoCamerasToClipsAndAviFilesWithSnapshots) {
-  sim::Scenario scenario = sim::defaultScenario();
-  for (auto& camera : scenario.cameras) camera.fps = 10;
+  sim::Scenario scenario = scenarioAt(10);
   auto simulator = startSim(scenario);
   TempDir dir;
   unsetenv("XDG_RUNTIME_DIR");  // as for a recorder run by a service: no notice about it
@@ -120,9 +133,7 @@ TEST(Kv4rRecRecording, TwoCamerasToClipsAndAviFilesWithSnapshots) {
   EXPECT_EQ(result.err.find("XDG_RUNTIME_DIR"), std::string::npos) << result.err;
   for (int camera : {1, 2}) {
     const std::string base = "cam" + std::to_string(camera);
-    const auto verify =
-        runProgram(programPath("vrxtool"), {"verify", (dir / (base + ".vrx")).string()});
-    EXPECT_EQ(verify.exit_status, 0) << verify.out << verify.err;
+    EXPECT_TRUE(clipVerifies(dir / (base + ".vrx")));
     const int frames = aviFrames(dir / (base + ".avi"));
     EXPECT_GE(frames, 35) << base;
     EXPECT_LE(frames, 60) << base;
@@ -160,9 +171,7 @@ TEST(Kv4rRecRecording, CodedCamerasWithTheKeyInBothRebuildVariants) {
     EXPECT_EQ(result.err.find("Key is not correct."), std::string::npos);
     for (int camera = 1; camera <= 3; ++camera) {
       const std::string base = "c" + std::to_string(camera);
-      const auto verify =
-          runProgram(programPath("vrxtool"), {"verify", (dir / (base + ".vrx")).string()});
-      EXPECT_EQ(verify.exit_status, 0) << base << verify.out << verify.err;
+      EXPECT_TRUE(clipVerifies(dir / (base + ".vrx")));
       EXPECT_GT(aviFrames(dir / (base + ".avi")), 5) << base;
     }
     EXPECT_TRUE(noWorkingFiles(dir.path()));
@@ -191,8 +200,7 @@ TEST(Kv4rRecRecording, WrongKeyShowsTheMessageOnceAndFails) {
 }
 
 TEST(Kv4rRecRecording, FrameLimitEndsTheRunWithFinishedClips) {
-  sim::Scenario scenario = sim::defaultScenario();
-  for (auto& camera : scenario.cameras) camera.fps = 25;
+  sim::Scenario scenario = scenarioAt(25);
   auto simulator = startSim(scenario);
   TempDir dir;
   const auto result = runProgram(
@@ -200,8 +208,7 @@ TEST(Kv4rRecRecording, FrameLimitEndsTheRunWithFinishedClips) {
       {url(simulator), "--cameras", "2", "--frames", "30", "--vrx", (dir / "f%c.vrx").string()});
   ASSERT_EQ(result.exit_status, 0) << result.err;
   EXPECT_NE(result.out.find("camera 2: "), std::string::npos) << result.out;
-  const auto verify = runProgram(programPath("vrxtool"), {"verify", (dir / "f2.vrx").string()});
-  EXPECT_EQ(verify.exit_status, 0) << verify.out << verify.err;
+  EXPECT_TRUE(clipVerifies(dir / "f2.vrx"));
   EXPECT_FALSE(fs::exists(dir / "f1.vrx"));
   EXPECT_TRUE(noWorkingFiles(dir.path()));
 }
@@ -209,8 +216,7 @@ TEST(Kv4rRecRecording, FrameLimitEndsTheRunWithFinishedClips) {
 // The first stream breaks in the middle of a record: the half record is not recorded, the control
 // reconnects, and the same files go on with the frames of the new stream.
 TEST(Kv4rRecRecording, RecordingsGoOnWholeAcrossABrokenLink) {
-  sim::Scenario scenario = sim::defaultScenario();
-  for (auto& camera : scenario.cameras) camera.fps = 25;
+  sim::Scenario scenario = scenarioAt(25);
   scenario.faults.only_stream = 1;
   scenario.faults.close_after_frames = 10;
   scenario.faults.close_mid_record = true;
@@ -226,8 +232,7 @@ TEST(Kv4rRecRecording, RecordingsGoOnWholeAcrossABrokenLink) {
   EXPECT_EQ(result.err.find(broke, at + 1), std::string::npos) << "told once per break";
   EXPECT_NE(result.err.find("the link to the server is back", at), std::string::npos) << result.err;
 
-  const auto verify = runProgram(programPath("vrxtool"), {"verify", (dir / "b1.vrx").string()});
-  EXPECT_EQ(verify.exit_status, 0) << verify.out << verify.err;
+  EXPECT_TRUE(clipVerifies(dir / "b1.vrx"));
   const auto info = runProgram(programPath("vrxtool"), {"info", (dir / "b1.vrx").string()});
   const std::size_t records_at = info.out.find("records:");
   ASSERT_NE(records_at, std::string::npos) << info.out;
@@ -239,8 +244,7 @@ TEST(Kv4rRecRecording, RecordingsGoOnWholeAcrossABrokenLink) {
 
 // Ctrl-C, and a closed terminal (SIGHUP), stop the run and finish its files.
 TEST(Kv4rRecRecording, InterruptFinishesTheRecordingsAndSucceeds) {
-  sim::Scenario scenario = sim::defaultScenario();
-  for (auto& camera : scenario.cameras) camera.fps = 20;
+  sim::Scenario scenario = scenarioAt(20);
   auto simulator = startSim(scenario);
   for (const int stop_signal : {SIGINT, SIGHUP}) {
     SCOPED_TRACE(strsignal(stop_signal));
@@ -262,8 +266,7 @@ TEST(Kv4rRecRecording, InterruptFinishesTheRecordingsAndSucceeds) {
     const int status = stopRun(pid, stop_signal);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0) << readFile(err_path);
-    const auto verify = runProgram(programPath("vrxtool"), {"verify", (dir / "i1.vrx").string()});
-    EXPECT_EQ(verify.exit_status, 0) << verify.out << verify.err;
+    EXPECT_TRUE(clipVerifies(dir / "i1.vrx"));
     EXPECT_GT(aviFrames(dir / "i1.avi"), 0);
     EXPECT_TRUE(noWorkingFiles(dir.path()));
     EXPECT_NE(readFile(out_path).find("file: " + (dir / "i1.avi").string()), std::string::npos);
@@ -273,8 +276,7 @@ TEST(Kv4rRecRecording, InterruptFinishesTheRecordingsAndSucceeds) {
 // Two runs given the same names (a scheduled run that overlaps the last one): the second is
 // refused, and the first records on into its own files.
 TEST(Kv4rRecRecording, ASecondRunIntoTheSameFilesIsRefusedAndTheFirstGoesOn) {
-  sim::Scenario scenario = sim::defaultScenario();
-  for (auto& camera : scenario.cameras) camera.fps = 20;
+  sim::Scenario scenario = scenarioAt(20);
   auto simulator = startSim(scenario);
   TempDir dir;
   const std::string err_path = (dir / "err.txt").string();
@@ -305,8 +307,7 @@ TEST(Kv4rRecRecording, ASecondRunIntoTheSameFilesIsRefusedAndTheFirstGoesOn) {
   const int status = stopRun(first, SIGINT);
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0) << readFile(err_path);
-  const auto verify = runProgram(programPath("vrxtool"), {"verify", (dir / "s1.vrx").string()});
-  EXPECT_EQ(verify.exit_status, 0) << verify.out << verify.err;
+  EXPECT_TRUE(clipVerifies(dir / "s1.vrx"));
   EXPECT_FALSE(fs::exists(dir / "s1.tmp.1"));
   EXPECT_TRUE(noWorkingFiles(dir.path()));
 }
@@ -314,8 +315,7 @@ TEST(Kv4rRecRecording, ASecondRunIntoTheSameFilesIsRefusedAndTheFirstGoesOn) {
 // Messages into a pipe that nobody reads any more ("2>&1 | head -1") fail quietly; the run still
 // ends as asked, with its files finished.
 TEST(Kv4rRecRecording, AClosedOutputPipeDoesNotEndTheRun) {
-  sim::Scenario scenario = sim::defaultScenario();
-  for (auto& camera : scenario.cameras) camera.fps = 20;
+  sim::Scenario scenario = scenarioAt(20);
   auto simulator = startSim(scenario);
   TempDir dir;
   int pipe_ends[2];
@@ -335,15 +335,13 @@ TEST(Kv4rRecRecording, AClosedOutputPipeDoesNotEndTheRun) {
   ASSERT_EQ(waitpid(pid, &status, 0), pid);
   ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
   EXPECT_EQ(WEXITSTATUS(status), 0);
-  const auto verify = runProgram(programPath("vrxtool"), {"verify", (dir / "p1.vrx").string()});
-  EXPECT_EQ(verify.exit_status, 0) << verify.out << verify.err;
+  EXPECT_TRUE(clipVerifies(dir / "p1.vrx"));
   EXPECT_GT(aviFrames(dir / "p1.avi"), 0);
   EXPECT_TRUE(noWorkingFiles(dir.path()));
 }
 
 TEST(Kv4rRecRecording, ATakenFileNameFailsAndKeepsBothFiles) {
-  sim::Scenario scenario = sim::defaultScenario();
-  for (auto& camera : scenario.cameras) camera.fps = 10;
+  sim::Scenario scenario = scenarioAt(10);
   auto simulator = startSim(scenario);
   TempDir dir;
   {
@@ -453,8 +451,7 @@ TEST(Kv4rRecRecording, FailuresEndWithExitStatusOne) {
     EXPECT_EQ(result.exit_status, 1);
     EXPECT_NE(result.err.find("put %c in the path"), std::string::npos) << result.err;
     // The camera that got the name keeps a sound clip.
-    const auto verify = runProgram(programPath("vrxtool"), {"verify", clip});
-    EXPECT_EQ(verify.exit_status, 0) << verify.out << verify.err;
+    EXPECT_TRUE(clipVerifies(clip));
   }
   {
     SCOPED_TRACE("a file that fills up");
@@ -478,8 +475,7 @@ TEST(Kv4rRecRecording, FailuresEndWithExitStatusOne) {
         << result.err;
     EXPECT_EQ(result.err.find("ended early"), std::string::npos) << "said once";
     EXPECT_NE(result.out.find("file: " + clip), std::string::npos);
-    const auto verify = runProgram(programPath("vrxtool"), {"verify", clip});
-    EXPECT_EQ(verify.exit_status, 0) << verify.out << verify.err;
+    EXPECT_TRUE(clipVerifies(clip));
   }
   EXPECT_TRUE(noWorkingFiles(dir.path()));
 }
