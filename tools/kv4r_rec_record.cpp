@@ -24,6 +24,7 @@
 #include "platform/message_boxes.h"
 #include "stream/rsp.h"
 #include "tools/folder_problem.h"
+#include "tools/rec_progress.h"
 #include "viewer/live_decoding.h"
 #include "viewer/vidlet_ctrl.h"
 #include "viewer/vidlet_properties.h"
@@ -354,7 +355,7 @@ int runRecRecord(const RecOptions& options, const RecordingOptions& recording) {
   bool failed = false;
   std::vector<std::string> made;
   const auto start = std::chrono::steady_clock::now();
-  auto next_progress = start + std::chrono::seconds(1);
+  RecProgress progress(start);
   bool login_refused = false;
   bool key_refused = false;
 
@@ -452,10 +453,7 @@ int runRecRecord(const RecOptions& options, const RecordingOptions& recording) {
       std::fprintf(stderr, "kv4r_rec: no recording is left running; the run ends\n");
       failed = true;
     }
-    if (now >= next_progress) {
-      std::fprintf(stderr, "kv4r_rec: %lld frames\n", counts.total.load());
-      next_progress = now + std::chrono::seconds(1);
-    }
+    progress.tick(now, counts.total.load());
   };
   QTimer tick;
   QObject::connect(&tick, &QTimer::timeout, step);

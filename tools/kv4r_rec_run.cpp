@@ -23,6 +23,7 @@
 #include "stream/server_address.h"
 #include "stream/socket_io.h"
 #include "tools/kv4r_rec.h"
+#include "tools/rec_progress.h"
 #include "viewer/viewer_window.h"
 
 namespace kv4r::tools {
@@ -271,7 +272,7 @@ int runRecRaw(const RecOptions& options) {
   }
 
   const auto start = std::chrono::steady_clock::now();
-  auto next_progress = start + std::chrono::seconds(1);
+  RecProgress progress(start);
   bool refused = false;
   for (;;) {
     std::unique_lock lock(recorder.mutex);
@@ -285,10 +286,7 @@ int runRecRaw(const RecOptions& options) {
     const auto now = std::chrono::steady_clock::now();
     if (options.seconds > 0 && now - start >= std::chrono::duration<double>(options.seconds)) break;
     if (stopRequested()) break;
-    if (now >= next_progress) {
-      std::fprintf(stderr, "kv4r_rec: %lld frames\n", recorder.written);
-      next_progress = now + std::chrono::seconds(1);
-    }
+    progress.tick(now, recorder.written);
   }
   ending.store(true);
   if (refused) {
