@@ -9,6 +9,7 @@ kv4r_library(vidlet
     ${CMAKE_CURRENT_LIST_DIR}/key_dialog.cpp
     ${CMAKE_CURRENT_LIST_DIR}/about_box.cpp
     ${CMAKE_CURRENT_LIST_DIR}/qt_message_boxes.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/close_on_signals.cpp
   DEPS viewer stream platform Qt6::Widgets)
 set_target_properties(vidlet PROPERTIES AUTOMOC ON)
 

@@ -14,6 +14,7 @@
 #include "platform/property_bag.h"
 #include "platform/settings_store.h"
 #include "platform/trace.h"
+#include "viewer/close_on_signals.h"
 #include "viewer/qt_message_boxes.h"
 #include "viewer/vidlet_ctrl.h"
 
@@ -113,6 +114,12 @@ int run(int argc, char** argv) {
   }
   QMainWindow window;
   window.setWindowTitle("vidlet");
+  // Before the control connects: from then on a signal closes the window and saves --save-bag.
+  if (!kv4r::viewer::closeOnStopSignals(&window)) {
+    std::fprintf(stderr,
+                 "vidlet: cannot watch for Ctrl-C and SIGTERM; they end the program without a "
+                 "clean close\n");
+  }
   window.setCentralWidget(control);  // the window owns the control from here on
   (void)created.release();
 

@@ -1,6 +1,7 @@
 #include "tests/support/test_env.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -20,7 +21,9 @@ std::filesystem::path binDir() {
   return std::filesystem::read_symlink("/proc/self/exe").parent_path();
 }
 
-std::filesystem::path programPath(const std::string& name) { return binDir() / name; }
+std::filesystem::path programPath(const std::string& name) {
+  return binDir() / name;
+}
 
 TempDir::TempDir() {
   std::string pattern = (std::filesystem::temp_directory_path() / "kv4r-test-XXXXXX").string();
@@ -45,7 +48,8 @@ std::string drain(int fd) {
 
 }  // namespace
 
-ProgramResult runProgram(const std::filesystem::path& program, const std::vector<std::string>& args) {
+ProgramResult runProgram(const std::filesystem::path& program,
+                         const std::vector<std::string>& args) {
   ProgramResult result;
   // Output goes to unlinked temporary files so that a chatty program never blocks on a full pipe.
   FILE* out = std::tmpfile();
@@ -76,6 +80,26 @@ ProgramResult runProgram(const std::filesystem::path& program, const std::vector
   std::fclose(out);
   std::fclose(err);
   return result;
+}
+
+pid_t spawnProgram(const std::filesystem::path& program, const std::vector<std::string>& args,
+                   const posix_spawn_file_actions_t* actions) {
+  std::vector<std::string> storage{program.string()};
+  storage.insert(storage.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (auto& s : storage) argv.push_back(s.data());
+  argv.push_back(nullptr);
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t defaults;
+  sigemptyset(&defaults);
+  sigaddset(&defaults, SIGPIPE);
+  posix_spawnattr_setsigdefault(&attributes, &defaults);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+  pid_t pid = -1;
+  if (posix_spawn(&pid, argv[0], actions, &attributes, argv.data(), environ) != 0) pid = -1;
+  posix_spawnattr_destroy(&attributes);
+  return pid;
 }
 
 std::string readFile(const std::filesystem::path& path) {

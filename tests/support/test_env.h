@@ -1,6 +1,8 @@
-// Small helpers every test may use: where the built programs are, scratch folders that clean up after
-// themselves, and running a program to completion with its output captured.
+// Small helpers every test may use: where the built programs are, scratch folders that clean up
+// after themselves, and running a program to completion with its output captured.
 #pragma once
+
+#include <spawn.h>
 
 #include <filesystem>
 #include <string>
@@ -35,7 +37,14 @@ struct ProgramResult {
 };
 
 // Runs a program with arguments (no shell), waits for it and captures both output streams.
-ProgramResult runProgram(const std::filesystem::path& program, const std::vector<std::string>& args);
+ProgramResult runProgram(const std::filesystem::path& program,
+                         const std::vector<std::string>& args);
+
+// Starts a program with `args` (no shell) and its standard streams as `actions` arranges them
+// (null: inherited), with SIGPIPE at its default as from a shell (test programs ignore it, and a
+// child would inherit that). The process id, or -1; the caller waits for it.
+pid_t spawnProgram(const std::filesystem::path& program, const std::vector<std::string>& args,
+                   const posix_spawn_file_actions_t* actions);
 
 // Reads a whole file; empty if it cannot be read.
 std::string readFile(const std::filesystem::path& path);

@@ -28,6 +28,7 @@ namespace fs = std::filesystem;
 using kv4r::testing::programPath;
 using kv4r::testing::readFile;
 using kv4r::testing::runProgram;
+using kv4r::testing::spawnProgram;
 using kv4r::testing::TempDir;
 
 sim::SimulatorPtr startSim(const sim::Scenario& scenario, std::vector<sim::SimUser> users = {}) {
@@ -63,25 +64,8 @@ bool noWorkingFiles(const fs::path& dir) {
   return true;
 }
 
-// Starts kv4r_rec with `args` and its standard streams as `actions` arranges them, with SIGPIPE at
-// its default as from a shell (this test program ignores it, and a child would inherit that).
-// The process id, or -1.
 pid_t spawnRec(const std::vector<std::string>& args, const posix_spawn_file_actions_t* actions) {
-  const std::string rec = programPath("kv4r_rec").string();
-  std::vector<char*> argv = {const_cast<char*>(rec.c_str())};
-  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  posix_spawnattr_t attributes;
-  posix_spawnattr_init(&attributes);
-  sigset_t defaults;
-  sigemptyset(&defaults);
-  sigaddset(&defaults, SIGPIPE);
-  posix_spawnattr_setsigdefault(&attributes, &defaults);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
-  pid_t pid = -1;
-  if (posix_spawn(&pid, rec.c_str(), actions, &attributes, argv.data(), environ) != 0) pid = -1;
-  posix_spawnattr_destroy(&attributes);
-  return pid;
+  return spawnProgram(programPath("kv4r_rec"), args, actions);
 }
 
 // The default scenario with every camera at `fps` frames per second.
