@@ -30,7 +30,7 @@ bool closeOnStopSignals(QWidget* window) {
   if (signal_pipe[0] >= 0) return true;
   if (pipe2(signal_pipe, O_CLOEXEC | O_NONBLOCK) != 0) return false;
   auto* notifier = new QSocketNotifier(signal_pipe[0], QSocketNotifier::Read, window);
-  QObject::connect(notifier, &QSocketNotifier::activated, window, [window] {
+  QObject::connect(notifier, &QSocketNotifier::activated, window, [] {
     char bytes[16];
     while (read(signal_pipe[0], bytes, sizeof bytes) > 0) {
     }
