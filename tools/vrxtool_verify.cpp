@@ -8,6 +8,7 @@
 
 #include "formats/clip_scan.h"
 #include "formats/formats_codes.h"
+#include "formats/jpeg_decompressor.h"
 #include "tools/vrxtool_commands.h"
 #include "tools/vrxtool_progress.h"
 
@@ -21,21 +22,31 @@ struct TjDeleter {
   void operator()(void* handle) const { tjDestroy(handle); }
 };
 
+// The decoder's reason for refusing a picture; the decoder is renewed, so that the records behind
+// a bad one are judged on their own.
+std::string refusal(std::unique_ptr<void, TjDeleter>& decoder) {
+  std::string why = std::string("does not decode: ") + tjGetErrorStr2(decoder.get());
+  decoder.reset(formats::renewDecompressor(decoder.release()));
+  return why;
+}
+
 // Empty when the JPEG decodes without error or warning, else the decoder's reason.
-std::string decodeProblem(tjhandle decoder, const std::vector<std::uint8_t>& jpeg,
+std::string decodeProblem(std::unique_ptr<void, TjDeleter>& decoder,
+                          const std::vector<std::uint8_t>& jpeg,
                           std::vector<std::uint8_t>* pixels) {
+  if (!decoder) return "the JPEG decoder cannot be started";
   int width = 0, height = 0, subsampling = 0, colorspace = 0;
-  if (tjDecompressHeader3(decoder, jpeg.data(), jpeg.size(), &width, &height, &subsampling,
+  if (tjDecompressHeader3(decoder.get(), jpeg.data(), jpeg.size(), &width, &height, &subsampling,
                           &colorspace) != 0) {
-    return std::string("does not decode: ") + tjGetErrorStr2(decoder);
+    return refusal(decoder);
   }
   if (width <= 0 || height <= 0 || static_cast<long long>(width) * height > kMaxVerifiedPixels) {
     return "picture size out of range";
   }
   pixels->resize(static_cast<std::size_t>(width) * height * 3);
-  if (tjDecompress2(decoder, jpeg.data(), jpeg.size(), pixels->data(), width, 0, height, TJPF_BGR,
-                    TJFLAG_STOPONWARNING) != 0) {
-    return std::string("does not decode: ") + tjGetErrorStr2(decoder);
+  if (tjDecompress2(decoder.get(), jpeg.data(), jpeg.size(), pixels->data(), width, 0, height,
+                    TJPF_BGR, TJFLAG_STOPONWARNING) != 0) {
+    return refusal(decoder);
   }
   return {};
 }
@@ -91,7 +102,7 @@ int runVerify(const std::string& clip_path) {
           report(record.position, record.offset, why);
           return 1;
         }
-        why = decodeProblem(decoder.get(), bytes, &pixels);
+        why = decodeProblem(decoder, bytes, &pixels);
         if (!why.empty()) report(record.position, record.offset, why);
         if (clip_size > 0) bar.show(static_cast<int>((record.offset + length) * 100 / clip_size));
         return 1;

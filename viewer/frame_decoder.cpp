@@ -3,6 +3,7 @@
 #include <turbojpeg.h>
 
 #include "formats/frame_record.h"
+#include "formats/jpeg_decompressor.h"
 #include "viewer/decode_codes.h"
 
 namespace kv4r::viewer {
@@ -19,6 +20,17 @@ void frameDecoderFree(FrameDecoder& decoder) {
   decoder.handle = nullptr;
 }
 
+namespace {
+
+// After a frame the library refused, so that one damaged frame does not stop the pane for good.
+int refused(FrameDecoder& decoder) {
+  decoder.handle = formats::renewDecompressor(decoder.handle);
+  decoder.init_failed = decoder.handle == nullptr;
+  return kDecodeErrJpeg;
+}
+
+}  // namespace
+
 int decodeFrame(FrameDecoder& decoder, std::span<const std::uint8_t> record,
                 stream::PictureBuffer* picture) {
   if (decoder.init_failed || decoder.handle == nullptr || picture == nullptr) {
@@ -32,7 +44,7 @@ int decodeFrame(FrameDecoder& decoder, std::span<const std::uint8_t> record,
   int colorspace = 0;
   if (tjDecompressHeader3(decoder.handle, record.data(), static_cast<unsigned long>(record.size()),
                           &width, &height, &subsampling, &colorspace) != 0) {
-    return kDecodeErrJpeg;
+    return refused(decoder);
   }
   if (width <= 0 || height <= 0 || width > stream::kPictureMaxWidth ||
       height > stream::kPictureMaxHeight) {
@@ -43,7 +55,7 @@ int decodeFrame(FrameDecoder& decoder, std::span<const std::uint8_t> record,
                     stream::pictureBufferPixels(picture), width, width * 3, height, TJPF_BGR,
                     TJFLAG_BOTTOMUP) != 0 &&
       tjGetErrorCode(decoder.handle) != TJERR_WARNING) {
-    return kDecodeErrJpeg;
+    return refused(decoder);
   }
   picture->width = static_cast<std::uint32_t>(width);
   picture->height = static_cast<std::uint32_t>(height);

@@ -313,19 +313,31 @@ TEST_F(VrxtoolTest, VerifyFindsTheFirstDamagedRecord) {
   EXPECT_EQ(r.out, "5 records checked, 0 bad\n");
 
   const std::string third_at = std::to_string(records[0].size() + records[1].size());
+  // `only_one`: the records behind the damaged one are whole and must not be counted bad.
   struct Damage {
     const char* what;
+    bool only_one;
     std::function<void(std::vector<Bytes>&)> apply;
   };
   const Damage damages[] = {
-      {"coding bits", [](std::vector<Bytes>& rs) { rs[2][kOffCodingFlags + 1] = 1; }},
-      {"scan data",
+      {"coding bits", true, [](std::vector<Bytes>& rs) { rs[2][kOffCodingFlags + 1] = 1; }},
+      {"scan data", true,
        [](std::vector<Bytes>& rs) {
          Bytes& r2 = rs[2];
          for (std::size_t i = 700; i < r2.size() - 2; ++i) r2[i] = 0xFF;  // no valid code words
        }},
-      {"end marker", [](std::vector<Bytes>& rs) { rs[2].back() = 0; }},
-      {"lying length",
+      {"end marker", true, [](std::vector<Bytes>& rs) { rs[2].back() = 0; }},
+      {"unknown marker", true,
+       [](std::vector<Bytes>& rs) {
+         Bytes& r2 = rs[2];
+         for (std::size_t i = kRecordFixedSize; i + 1 < r2.size(); ++i) {
+           if (r2[i] == 0xFF && r2[i + 1] == 0xDB) {  // the first quantisation table's marker
+             r2[i + 1] = 0x91;
+             break;
+           }
+         }
+       }},
+      {"lying length", false,
        [](std::vector<Bytes>& rs) {
          (void)writeBe32(rs[2], kOffRecordLength, static_cast<std::uint32_t>(rs[2].size() + 10));
        }},
@@ -339,6 +351,9 @@ TEST_F(VrxtoolTest, VerifyFindsTheFirstDamagedRecord) {
     EXPECT_NE(r.out.find("first bad record: 2 at offset " + third_at), std::string::npos)
         << damage.what << ":\n"
         << r.out;
+    if (damage.only_one) {
+      EXPECT_EQ(r.out.find("5 records checked, 1 bad\n"), 0u) << damage.what << ":\n" << r.out;
+    }
   }
 
   // Cut inside the fourth record's header.

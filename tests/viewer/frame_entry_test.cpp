@@ -183,6 +183,24 @@ TEST(FrameEntry, BadParametersAndDisabledPanesDropTheFrameAndReturnTheBuffers) {
   EXPECT_EQ(stream::poolFreeCount(live.window.pools.picture), 5 - shown);
 }
 
+// One damaged frame from the network is dropped, and the pane goes on with the frames behind it.
+TEST(FrameEntry, AFrameTheDecoderRefusesDoesNotStopThePane) {
+  Live live;
+  const std::vector<std::uint8_t> good = codedPicture(352, 240, 0, false, "").plain;
+  std::vector<std::uint8_t> unknown_marker = good;
+  for (std::size_t i = formats::kRecordFixedSize; i + 1 < unknown_marker.size(); ++i) {
+    if (unknown_marker[i] == 0xFF && unknown_marker[i + 1] == 0xDB) {  // a quantisation table
+      unknown_marker[i + 1] = 0x91;
+      break;
+    }
+  }
+  ASSERT_EQ(live.deliver(0, good), 1);
+  EXPECT_EQ(live.deliver(0, unknown_marker), kDecodeErrJpeg);
+  EXPECT_EQ(live.deliver(0, good), 1);
+  EXPECT_EQ(live.deliver(0, good), 1);
+  EXPECT_EQ(stream::poolFreeCount(live.window.pools.receive), 7);
+}
+
 TEST(FrameEntry, PendingRepaintDiscardsNewerPictures) {
   Live live;
   std::vector<std::pair<int, bool>> repaints;
