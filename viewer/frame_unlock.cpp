@@ -29,6 +29,9 @@ int unlockFrame(std::span<std::uint8_t> record, bool linux_variant, FrameKey& ke
   std::size_t block = formats::kRecordFixedSize;
   bool variant = false;
   if (mode >= 2) {
+    // A shorter application segment would put the table block over the fixed part, and the
+    // rebuild would overwrite the record's own length and stamp.
+    if (header.app_length < formats::kMinAppLength) return kDecodeErrRecord;
     block = 4 + static_cast<std::size_t>(header.app_length);
     variant = linux_variant;
   }

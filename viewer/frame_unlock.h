@@ -41,7 +41,7 @@ void storeKey(FrameKey& key, const std::string& typed);
 // Unlocks `record` (the first `record.size()` bytes of the receive buffer) in place. Returns 1
 // (now a plain JPEG record), kDecodeErrKeyRefused (key check failed; nothing changed),
 // kDecodeErrParameters (parameter bytes outside the rebuild's tables), kDecodeErrRecord (too short
-// for its fixed part or its table block).
+// for its fixed part or its table block, or a mode 2/3 app_length below 56).
 [[nodiscard]] int unlockFrame(std::span<std::uint8_t> record, bool linux_variant, FrameKey& key);
 
 }  // namespace kv4r::viewer

@@ -47,6 +47,22 @@ TEST(FrameEntry, UnlockedRecordIsAPlainRecordForSnapshotsAndClips) {
   EXPECT_EQ(record[59], 0);
   std::string why;
   EXPECT_EQ(formats::checkFrameRecord(record, &why), 1) << why;
+
+  // A protected record whose application segment claims less than the fixed part would have its
+  // table block rebuilt over its own header: refused, and left as it was.
+  std::vector<std::uint8_t> short_segment = codedPicture(352, 240, 2, false, "k").wire;
+  storeKey(live.decoding.key, "k");
+  const std::size_t block = 4 + (short_segment[4] << 8 | short_segment[5]);
+  // app_length 0: the table block would start at offset 4. Its parameter bytes and key field are
+  // placed there, so that nothing but the segment's length keeps the rebuild out of the header.
+  std::copy_n(short_segment.begin() + static_cast<long>(block + 5), 3, short_segment.begin() + 9);
+  std::copy_n(short_segment.begin() + static_cast<long>(block + formats::kKeyFieldOffset),
+              formats::kKeyFieldSize, short_segment.begin() + 4 + formats::kKeyFieldOffset);
+  short_segment[4] = 0;
+  short_segment[5] = 0;
+  const std::vector<std::uint8_t> before = short_segment;
+  EXPECT_EQ(unlockFrame(short_segment, false, live.decoding.key), kDecodeErrRecord);
+  EXPECT_TRUE(short_segment == before);
 }
 
 TEST(FrameEntry, PictureCarriesSizeAndCaptureTime) {
