@@ -103,14 +103,16 @@ std::vector<std::vector<std::uint8_t>> captureFrames() {
   return frames;
 }
 
-void BM_PlainDecode(benchmark::State& state) {
+// Decodes the captured frames back to back, each into the pixels that `take_pixels` gives for it
+// (`shown` follows each decode), and counts the frames per CPU second.
+template <typename TakePixels, typename Shown>
+void decodeCapturedFrames(benchmark::State& state, TakePixels take_pixels, Shown shown) {
   const std::vector<std::vector<std::uint8_t>> frames = captureFrames();
   if (frames.empty()) {
     state.SkipWithError("no server");
     return;
   }
   tjhandle decoder = tjInitDecompress();
-  std::vector<unsigned char> pixels(704 * 480 * 3);
   std::int64_t decoded = 0;
   std::size_t next = 0;
   const std::int64_t cpu_before = bench::ownCpuNs();
@@ -118,14 +120,20 @@ void BM_PlainDecode(benchmark::State& state) {
     for (int i = 0; i < kFramesPerIteration; ++i) {
       const std::vector<std::uint8_t>& f = frames[next++ % frames.size()];
       const int result = tjDecompress2(decoder, f.data(), static_cast<unsigned long>(f.size()),
-                                       pixels.data(), 704, 704 * 3, 480, TJPF_BGR, TJFLAG_BOTTOMUP);
+                                       take_pixels(), 704, 704 * 3, 480, TJPF_BGR, TJFLAG_BOTTOMUP);
       benchmark::DoNotOptimize(result);
-      ++decoded;
+      shown(decoded++);
     }
   }
   const double cpu_s = static_cast<double>(bench::ownCpuNs() - cpu_before) / 1e9;
   state.counters["frames_per_cpu_s"] = static_cast<double>(decoded) / cpu_s;
   tjDestroy(decoder);
+}
+
+void BM_PlainDecode(benchmark::State& state) {
+  std::vector<unsigned char> pixels(704 * 480 * 3);
+  decodeCapturedFrames(
+      state, [&] { return pixels.data(); }, [](std::int64_t) {});
 }
 BENCHMARK(BM_PlainDecode)
     ->Repetitions(5)
@@ -133,38 +141,25 @@ BENCHMARK(BM_PlainDecode)
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
 
+// Each picture goes to the pane whose turn it is, whose previous picture goes back to the pool.
 void BM_PlainDecodeIntoPanePictures(benchmark::State& state) {
-  const std::vector<std::vector<std::uint8_t>> frames = captureFrames();
-  if (frames.empty()) {
-    state.SkipWithError("no server");
-    return;
-  }
   constexpr int kPanes = 4;
   stream::UniquePool pool(stream::mkpool(stream::kPictureBlockBytes, kPanes + 1));
   std::vector<stream::PictureBuffer*> shown(kPanes, nullptr);
-  tjhandle decoder = tjInitDecompress();
-  std::int64_t decoded = 0;
-  std::size_t next = 0;
-  const std::int64_t cpu_before = bench::ownCpuNs();
-  for (auto _ : state) {
-    for (int i = 0; i < kFramesPerIteration; ++i) {
-      const std::vector<std::uint8_t>& f = frames[next++ % frames.size()];
-      stream::PictureBuffer* picture = stream::takePictureBlock(pool.get());
-      const int result = tjDecompress2(decoder, f.data(), static_cast<unsigned long>(f.size()),
-                                       stream::pictureBufferPixels(picture), 704, 704 * 3, 480,
-                                       TJPF_BGR, TJFLAG_BOTTOMUP);
-      benchmark::DoNotOptimize(result);
-      stream::PictureBuffer*& pane_picture = shown[static_cast<std::size_t>(decoded % kPanes)];
-      if (pane_picture != nullptr) (void)stream::poolPut(pane_picture);
-      pane_picture = picture;
-      ++decoded;
-    }
-  }
-  const double cpu_s = static_cast<double>(bench::ownCpuNs() - cpu_before) / 1e9;
-  state.counters["frames_per_cpu_s"] = static_cast<double>(decoded) / cpu_s;
+  stream::PictureBuffer* decoding = nullptr;
+  decodeCapturedFrames(
+      state,
+      [&] {
+        decoding = stream::takePictureBlock(pool.get());
+        return stream::pictureBufferPixels(decoding);
+      },
+      [&](std::int64_t decoded) {
+        stream::PictureBuffer*& pane_picture = shown[static_cast<std::size_t>(decoded % kPanes)];
+        if (pane_picture != nullptr) (void)stream::poolPut(pane_picture);
+        pane_picture = decoding;
+      });
   for (stream::PictureBuffer* picture : shown)
     if (picture != nullptr) (void)stream::poolPut(picture);
-  tjDestroy(decoder);
 }
 BENCHMARK(BM_PlainDecodeIntoPanePictures)
     ->Repetitions(5)
