@@ -208,8 +208,9 @@ int sockRecvPiecesAtLeast(int fd, const iovec* pieces, int count, std::size_t ne
     }
     if (n == 0) break;
     got += static_cast<std::size_t>(n);
-    // From now on only what is still needed, completed by the kernel: it wakes the thread once
-    // per call instead of once per arriving segment, each call bounded by SO_RCVTIMEO.
+    // From now on only what is still needed, completed by the kernel: the segments that arrive
+    // meanwhile wake the thread inside the call, not in a new system call each, and each call is
+    // bounded by SO_RCVTIMEO.
     limit = need;
     flags = MSG_WAITALL;
   }
