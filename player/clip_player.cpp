@@ -181,6 +181,20 @@ int ClipPlayerWorker(ClipPlayer* player) {
     if ((mode == kModePause && record_position == shown_position) || mode == kModeStop) {
       suspended = true;
       player->worker_state.store(kWorkerSuspended);
+      // A command that landed before the store above found the worker running and gave no
+      // wake-up: look again, and take the suspension back when there is work.
+      const int now_mode = player->play_mode.load();
+      const bool work = now_mode == kModeForward || now_mode == kModeBackward ||
+                        player->position.load() != record_position;
+      int expected = kWorkerSuspended;
+      if (work && player->worker_state.compare_exchange_strong(expected, kWorkerRunning)) {
+        const int resumed_position = player->position.load();
+        if (resumed_position != record_position) {
+          record_position = resumed_position;
+          length = readRecord(record_position);
+        }
+        continue;
+      }
       report(kStatusIdle);
       player->wake.waitForResume();
       // A step, seek or stop while suspended has moved the position: read that record now, so

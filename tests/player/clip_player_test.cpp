@@ -207,6 +207,39 @@ TEST(ClipPlayerWorker, SeekThatArrivesWhileTheWorkerIsAwakeIsStillShown) {
   EXPECT_EQ(player->worker_state.load(), kWorkerSuspended);
 }
 
+TEST(ClipPlayerWorker, SeekDuringTheLastReadBeforeSuspendingIsStillShown) {
+  TempDir dir;
+  const std::filesystem::path path = dir / "cam1.vrx";
+  const auto records = writeClip(path, evenStamps(3, 400));
+  WorkerProbe probe;
+  ManualPlayerClock clock;
+  ClipPlayer* target = nullptr;
+  std::atomic<int> read_errors{0};
+  // The slider moves back to record 0 at the instant the worker re-reads record 1, which it has
+  // just shown, before it suspends; the worker is awake then, so the command wakes nobody. (The
+  // read-error report of a cut record makes that instant one the test can hit.)
+  auto status = probe.statusCallback();
+  ClipPlayerPtr player(ClipPlayerOpen(
+      path.string(), probe.frameCallback(),
+      [&](int code, std::int64_t value) {
+        if (code == kStatusReadError && ++read_errors == 2) {
+          EXPECT_EQ(seekTo(target, 0), 1);
+        }
+        return status(code, value);
+      },
+      &clock));
+  ASSERT_TRUE(player);
+  target = player.get();
+  ASSERT_TRUE(probe.waitForIdle(1));
+  std::filesystem::resize_file(path, records[0].size() + 100);  // record 1 is cut short
+  ASSERT_EQ(nextFrame(target), 1);
+  ASSERT_TRUE(probe.waitForIdle(2));
+  EXPECT_EQ(read_errors.load(), 2);
+  EXPECT_EQ(target->position.load(), 0);
+  EXPECT_EQ(probe.lastFrame().position, 0);
+  EXPECT_EQ(target->worker_state.load(), kWorkerSuspended);
+}
+
 TEST(ClipPlayerWorker, RecordCutShortReportsReadErrorAndShowsNothingNew) {
   TempDir dir;
   const std::filesystem::path path = dir / "cut.vrx";
