@@ -121,6 +121,8 @@ bool pauseAfterFailedAttempt(RSP* session) {
 
 // Opens the stream for `mask` and checks login and model. True when connected.
 bool connectStream(RSP* session, int mask, bool* stop) {
+  // A new stream gets a new daemon id; the old one names a stream the server has dropped.
+  session->daemon_id.store(kNoDaemonId);
   const std::string path = streamRequestPath(*session, mask);
   const int fd = httpOpen(session->address_be, session->port, session->user, session->password,
                           path, kRequestTimeout_s, &session->query_watch);

@@ -207,6 +207,28 @@ TEST_F(StreamSession, CameraChangeWaitsForTheFirstDaemonId) {
   EXPECT_EQ(server.connectionCount(), 3u);
 }
 
+TEST_F(StreamSession, CameraChangeAfterAReconnectionWaitsForTheNewStreamsDaemonId) {
+  LoopbackServer server;
+  const std::string record = wireRecord({});
+  // The first stream brings a frame and daemon id 42, then breaks; the second has sent nothing
+  // yet when the change comes. Id 42 names a stream the server has dropped: the change must wait.
+  server.queueReply(
+      LoopbackReply::closing({streamAnswerHead() + partHeader(1) + record + partHeader(42)}));
+  server.queueReply(LoopbackReply::closing({kModelAnswer}));
+  server.queueReply(streamReply(""));
+  server.queueReply(LoopbackReply::closing({kModelAnswer}));
+  server.queueReply(LoopbackReply::closing({httpAnswer("No such stream")}));
+  SessionOwner owner;
+  // Camera 1 until the reconnection, then cameras 1 and 2.
+  owner.mask_script = [](int call) { return call < 4 ? 1 : 3; };
+  RSP* session = owner.start(LoopbackServer::addressBe(), server.port());
+  ASSERT_TRUE(server.waitForRequest(4));
+  const std::string fifth = requestLine(server, 4);
+  EXPECT_EQ(fifth.find("kxstctr"), std::string::npos) << fifth;
+  EXPECT_EQ(fifth.find("DaemonId=42"), std::string::npos) << fifth;
+  owner.stop(session);
+}
+
 TEST_F(StreamSession, CameraChangeAddsBeforeItRemoves) {
   LoopbackServer server;
   const std::string record = wireRecord({});
