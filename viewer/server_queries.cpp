@@ -63,8 +63,9 @@ int querySystemInfo(ViewerWindow& window) {
   ServerInfo& info = window.info;
   info.model = stream::parseNumber(std::string_view(answer).substr(*model_at + 6));
   info.kernel_version = numberBehind(answer, "KernelVersion");
+  // Cleared for every server: an older one reports none, and must not keep the last one's.
+  info.os_type.clear();
   if (info.kernel_version >= 0x300) {
-    info.os_type.clear();
     if (const auto at = stream::findText(answer, "OsType=")) {
       const std::string_view rest = std::string_view(answer).substr(*at + 7);
       const std::size_t end = stream::findText(rest, "\r\n").value_or(rest.size());

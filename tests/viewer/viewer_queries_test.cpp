@@ -83,6 +83,12 @@ TEST_F(ServerQueries, OsTypeIsReadFromKernel768On) {
       "Model=1\r\nKernelVersion=768\r\nOsType=A-VERY-LONG-OS-NAME\r\nSupportCameraCount=2\r\n"));
   ASSERT_EQ(querySystemInfo(window_), 0);
   EXPECT_EQ(window_.info.os_type, "A-VERY-LONG-OS-");
+  // An older server asked next (a new address) must not inherit the last server's system: its
+  // coded frames would get that system's table rebuild.
+  server_.queueReply(
+      sysinfo("Model=1\r\nKernelVersion=767\r\nOsType=LINUX\r\nSupportCameraCount=2\r\n"));
+  ASSERT_EQ(querySystemInfo(window_), 0);
+  EXPECT_EQ(window_.info.os_type, "");
 }
 
 TEST_F(ServerQueries, QuotedTextsAreCutAndNeedTheirClosingQuote) {
