@@ -33,7 +33,8 @@ ViewerWindow::~ViewerWindow() {
 int startStream(ViewerWindow& window) {
   if (stream::openFramePools(window.pools, window.active_count) != 1) return 0;
   in_addr address{};
-  if (inet_pton(AF_INET, window.host.c_str(), &address) == 1) {
+  // Read as the queries read it (inet_aton), so that every host text they reached gets a stream.
+  if (inet_aton(window.host.c_str(), &address) != 0) {
     {
       std::lock_guard lock(window.stop_mutex);
       window.stopping = false;

@@ -179,6 +179,11 @@ TEST_F(ConnectSequence, AddressWithCredentialsAndPortIsAppliedAndANewOneWaitsFor
   EXPECT_EQ(window_.connected.load(), 0);
   EXPECT_EQ(window_.active_count, 0);
   EXPECT_TRUE(boxes_.texts().empty());
+
+  // A short form of the address that the queries reach gets its stream too.
+  ASSERT_EQ(setIpAddress(window_, control_, "127.1:" + std::to_string(port)), 1);
+  EXPECT_NE(window_.session, nullptr);
+  EXPECT_EQ(setIpAddress(window_, control_, ""), 0);
 }
 
 TEST_F(ConnectSequence, BadAddressAndServerNotReadyMessages) {
