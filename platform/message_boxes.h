@@ -3,7 +3,8 @@
 // prints it to standard error) and answers questions from a script.
 // The texts are fixed by the callers; this layer never changes them.
 // Thread safety: `show`/`ask` of the installed implementation may be called from any thread; a Qt
-// implementation forwards to the window thread and blocks until the user closed the box.
+// implementation forwards to the window thread, where `ask` waits for the user's answer and `show`
+// from another thread does not wait for the box to close.
 #pragma once
 
 #include <deque>
@@ -18,7 +19,7 @@ enum class MessageIcon { None, Information, Warning, Error, Question };
 class MessageBoxes {
  public:
   virtual ~MessageBoxes() = default;
-  // Shows a text with an OK button and returns when it was closed.
+  // Shows a text with an OK button; on the window thread it returns when the box was closed.
   virtual void show(const std::string& text, MessageIcon icon = MessageIcon::Warning) = 0;
   // Asks a Yes/No question; true for Yes.
   virtual bool ask(const std::string& text) = 0;

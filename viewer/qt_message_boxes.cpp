@@ -16,8 +16,8 @@ void runOnApplicationThread(const std::function<void()>& work) {
 }
 
 void QtMessageBoxes::show(const std::string& text, platform::MessageIcon icon) {
-  runOnApplicationThread([&] {
-    QMessageBox box(parent_.data());
+  auto show_box = [parent = parent_, text, icon] {
+    QMessageBox box(parent.data());
     switch (icon) {
       case platform::MessageIcon::Information:
         box.setIcon(QMessageBox::Information);
@@ -38,7 +38,13 @@ void QtMessageBoxes::show(const std::string& text, platform::MessageIcon icon) {
     box.setText(QString::fromStdString(text));
     box.setStandardButtons(QMessageBox::Ok);
     box.exec();
-  });
+  };
+  QCoreApplication* app = QCoreApplication::instance();
+  if (app == nullptr || QThread::currentThread() == app->thread()) {
+    show_box();
+  } else {
+    QMetaObject::invokeMethod(app, show_box, Qt::QueuedConnection);
+  }
 }
 
 bool QtMessageBoxes::ask(const std::string& text) {

@@ -1,6 +1,7 @@
 // Message boxes of the window programs, built on QMessageBox. Any thread may call `show` and
-// `ask`: a call from another thread is carried to the application's thread and blocks until the
-// user has closed the box.
+// `ask`. A call from another thread is carried to the application's thread; `ask` blocks until the
+// user has answered, `show` returns at once. (A stream thread that showed a message and waited for
+// the box could hold up forever a window thread that is waiting for that stream thread to end.)
 #pragma once
 
 #include <QPointer>
