@@ -13,12 +13,14 @@ void storeKey(FrameKey& key, const std::string& typed) {
   std::copy_n(typed.begin(), std::min(typed.size(), key.stored.size()), key.stored.begin());
 }
 
-bool checkFrameKey(FrameKey& key, std::span<const std::uint8_t, formats::kKeyFieldSize> field) {
-  if (formats::keyFieldMatches(field, key.stored)) return true;
+int checkFrameKey(FrameKey& key, std::span<const std::uint8_t, formats::kKeyFieldSize> field) {
+  if (formats::keyFieldMatches(field, key.stored)) return 1;
   std::string typed;
-  if (!key.request_key || !key.request_key(&typed)) return false;
+  const KeyAnswer answer = key.request_key ? key.request_key(&typed) : KeyAnswer::kNobody;
+  if (answer == KeyAnswer::kWithdrawn) return kDecodeErrDropped;
+  if (answer != KeyAnswer::kTyped) return kDecodeErrKeyRefused;
   storeKey(key, typed);
-  return formats::keyFieldMatches(field, key.stored);
+  return formats::keyFieldMatches(field, key.stored) ? 1 : kDecodeErrKeyRefused;
 }
 
 int unlockFrame(std::span<std::uint8_t> record, bool linux_variant, FrameKey& key) {
@@ -43,7 +45,8 @@ int unlockFrame(std::span<std::uint8_t> record, bool linux_variant, FrameKey& ke
   }
   if (mode >= 2) {
     const auto field = table_block.subspan<formats::kKeyFieldOffset, formats::kKeyFieldSize>();
-    if (!checkFrameKey(key, field)) return kDecodeErrKeyRefused;
+    const int checked = checkFrameKey(key, field);
+    if (checked != 1) return checked;
   }
   if (formats::rebuildHeaderBlock(table_block, variant) != 1) return kDecodeErrParameters;
   const std::uint16_t flags =

@@ -43,8 +43,10 @@ CVidletCtrl::CVidletCtrl(QWidget* parent)
   viewer_->post_login_refused = [this] { postLoginRefused(); };
   attachDecoding(*viewer_, *decoding_);
   decoding_->key.request_key = [this](std::string* typed) {
-    *typed = requestJpegKey();
-    return true;
+    std::optional<std::string> answer = requestJpegKey();
+    if (!answer) return KeyAnswer::kWithdrawn;
+    *typed = std::move(*answer);
+    return KeyAnswer::kTyped;
   };
   decoding_->answer_window_requests = [this] { answerKeyRequests(); };
   key_prompt_ = [this] { return KeyDialog::ask(this); };
@@ -674,10 +676,10 @@ std::string CVidletCtrl::askKeyNow() {
   return key;
 }
 
-std::string CVidletCtrl::requestJpegKey() {
+std::optional<std::string> CVidletCtrl::requestJpegKey() {
   if (QThread::currentThread() == thread()) return askKeyNow();
   std::unique_lock lock(key_mutex_);
-  if (key_requests_cancelled_) return {};
+  if (key_requests_cancelled_) return std::nullopt;
   const std::uint64_t ticket = ++key_requests_;
   const std::uint64_t cancellations = key_cancellations_;
   lock.unlock();
@@ -689,7 +691,8 @@ std::string CVidletCtrl::requestJpegKey() {
   ++key_waiting_;
   key_answered_.wait(lock, [&] { return key_answers_ >= ticket; });
   --key_waiting_;
-  return key_cancellations_ == cancellations ? jpeg_key_ : std::string();
+  if (key_cancellations_ != cancellations) return std::nullopt;
+  return jpeg_key_;
 }
 
 void CVidletCtrl::answerKeyRequests() {

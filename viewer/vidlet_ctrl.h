@@ -170,8 +170,9 @@ class CVidletCtrl : public QWidget, public platform::Dispatch {
   void postLoginRefused();
   // Asks the user for the JPEG key and returns it after the dialog closed ("" for Cancel). From
   // another thread the call waits for the window thread; on the window thread it asks directly.
-  // While the session stops, a waiting or new request returns "" at once.
-  std::string requestJpegKey();
+  // While the session stops, a waiting or new request returns none at once: withdrawn, not
+  // answered.
+  std::optional<std::string> requestJpegKey();
   // The key last typed. Any thread.
   [[nodiscard]] std::string jpegKey() const;
   // Key requests of other threads that wait for an answer (for tests and traces). Any thread.

@@ -133,14 +133,27 @@ TEST(FrameEntry, HalfHeightPictureIsDrawnAndHandedOutDoubled) {
 TEST(FrameEntry, WrongKeyHidesAllPanesAndShowsTheMessageOnce) {
   Live live;
   int asked = 0;
+  const sim::CodedPicture coded = codedPicture(352, 240, 2, false, "right");
+  // A request withdrawn by a stopping stream is no wrong key: the frame is only dropped.
+  live.decoding.key.request_key = [&](std::string* typed) {
+    ++asked;
+    *typed = "typed too late";
+    return KeyAnswer::kWithdrawn;
+  };
+  EXPECT_EQ(live.deliver(0, coded.wire), kDecodeErrDropped);
+  EXPECT_EQ(asked, 1);
+  EXPECT_FALSE(live.window.key_refused.load());
+  for (const CameraPane& pane : live.window.panes) EXPECT_TRUE(pane.draw.load());
+  EXPECT_TRUE(live.boxes.texts().empty());
+  EXPECT_EQ(live.decoding.key.stored, (std::array<char, 8>{}));
+
   live.decoding.key.request_key = [&](std::string* typed) {
     ++asked;
     *typed = "guess";
-    return true;
+    return KeyAnswer::kTyped;
   };
-  const sim::CodedPicture coded = codedPicture(352, 240, 2, false, "right");
   EXPECT_EQ(live.deliver(0, coded.wire), kDecodeErrKeyRefused);
-  EXPECT_EQ(asked, 1);
+  EXPECT_EQ(asked, 2);
   EXPECT_TRUE(live.window.key_refused.load());
   for (const CameraPane& pane : live.window.panes) EXPECT_FALSE(pane.draw.load());
   ASSERT_EQ(live.boxes.texts().size(), 1u);
@@ -150,7 +163,7 @@ TEST(FrameEntry, WrongKeyHidesAllPanesAndShowsTheMessageOnce) {
   // While refused, protected frames of any pane are dropped without asking.
   EXPECT_EQ(live.deliver(1, codedPicture(352, 240, 3, false, "right").wire), kDecodeErrKeyRefused);
   EXPECT_EQ(live.deliver(0, coded.wire), kDecodeErrKeyRefused);
-  EXPECT_EQ(asked, 1);
+  EXPECT_EQ(asked, 2);
   EXPECT_EQ(live.boxes.texts().size(), 1u);
 
   // A bDraw property clears the flag; the right key then opens the frames.
@@ -159,13 +172,13 @@ TEST(FrameEntry, WrongKeyHidesAllPanesAndShowsTheMessageOnce) {
   live.decoding.key.request_key = [&](std::string* typed) {
     ++asked;
     *typed = "right";
-    return true;
+    return KeyAnswer::kTyped;
   };
   EXPECT_EQ(live.deliver(0, coded.wire), 1);
-  EXPECT_EQ(asked, 2);
+  EXPECT_EQ(asked, 3);
   // The stored key now matches: no further question.
   EXPECT_EQ(live.deliver(1, codedPicture(352, 240, 3, false, "right").wire), 1);
-  EXPECT_EQ(asked, 2);
+  EXPECT_EQ(asked, 3);
   EXPECT_EQ(live.boxes.texts().size(), 1u);
 }
 
@@ -174,7 +187,7 @@ TEST(FrameEntry, BadParametersAndDisabledPanesDropTheFrameAndReturnTheBuffers) {
   int asked = 0;
   live.decoding.key.request_key = [&](std::string*) {
     ++asked;
-    return false;
+    return KeyAnswer::kNobody;
   };
   sim::CodedPicture coded = codedPicture(352, 240, 2, false, "x");
   const int block = formats::tableBlockOffset(coded.wire);

@@ -3,13 +3,18 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QMessageBox>
+#include <QTimer>
+#include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <thread>
 
 #include "platform/message_boxes.h"
 #include "sim/simulator.h"
 #include "tests/support/qt_test_app.h"
 #include "tests/support/test_env.h"
+#include "viewer/qt_message_boxes.h"
 #include "viewer/vidlet_ctrl.h"
 
 namespace kv4r::viewer {
@@ -113,6 +118,62 @@ TEST(ControlMethods, SnapshotRightAfterConnectingAsksForTheKeyItself) {
   EXPECT_GT(args[1].i4Value(), 600);
   EXPECT_EQ(stream.prompts, 1);
   EXPECT_TRUE(stream.boxes.texts().empty());
+}
+
+// The host stops the connection while the first protected frame waits for the key dialog, which
+// the window thread has not opened yet: no wrong key, nothing hidden, and the next connection asks
+// again.
+TEST(ControlMethods, AStopWhileTheKeyIsAskedForIsNoWrongKey) {
+  ProtectedStream stream;
+  ASSERT_NO_FATAL_FAILURE(stream.start(1, 2));
+  while (stream.ctrl->waitingKeyRequests() == 0) std::this_thread::yield();
+  const int ip = stream.ctrl->getIdsOfNames("strIpAddr");
+  ASSERT_TRUE(stream.ctrl->putProperty(ip, Variant::fromString("")).ok());
+  EXPECT_TRUE(stream.boxes.texts().empty());
+  EXPECT_FALSE(stream.ctrl->viewer().key_refused.load());
+  EXPECT_TRUE(stream.ctrl->viewer().panes[0].draw.load());
+  EXPECT_EQ(stream.prompts, 0);
+
+  const std::string url = "127.0.0.1:" + std::to_string(sim::simPort(stream.simulator.get()));
+  ASSERT_TRUE(stream.ctrl->putProperty(ip, Variant::fromString(url)).ok());
+  ASSERT_TRUE(pumpUntil([&] {
+    std::vector<Variant> args = {Variant(), Variant(), Variant::fromI2(1)};
+    return stream.ctrl->invoke(kDispidGetBmp, args).ok() && args[1].i4Value() > 0;
+  }));
+  EXPECT_EQ(stream.prompts, 1);
+  EXPECT_TRUE(stream.boxes.texts().empty());
+}
+
+// A message shown from a stream thread must not wait for the window thread, which may be waiting
+// for that very thread to end.
+TEST(MessageBoxes, ShownFromAnotherThreadDoesNotWaitForTheWindowThread) {
+  app();
+  QWidget parent;
+  QtMessageBoxes boxes(&parent);
+  std::atomic<bool> returned{false};
+  std::thread stream_thread([&] {
+    boxes.show("Key is wrong", platform::MessageIcon::Warning);
+    returned = true;
+  });
+  // The window thread runs no events meanwhile (bounded: a waiting show would never return).
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (!returned.load() && std::chrono::steady_clock::now() < until) std::this_thread::yield();
+  EXPECT_TRUE(returned.load());
+
+  // The box comes up once the window thread runs its events.
+  bool shown = false;
+  QTimer closer;
+  closer.setInterval(1);
+  QObject::connect(&closer, &QTimer::timeout, [&] {
+    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+      shown = box->text() == "Key is wrong";
+      box->accept();
+    }
+  });
+  closer.start();
+  EXPECT_TRUE(pumpUntil([&] { return shown; }));
+  closer.stop();
+  stream_thread.join();
 }
 
 }  // namespace
