@@ -85,12 +85,14 @@ struct FileOut {
 };
 
 // The scan shared by both sinks: see BuildClipIndex.
-// With `cut_at`, a record cut short by the end of the clip ends the scan there (see
-// IndexClipInMemory).
+// With `cut_at`, a record cut short by the end of the clip ends the scan there; `stop` says which
+// record ended it early (see IndexClipInMemory).
 template <typename Sink>
 int scanIntoIndex(const std::string& clip_path, std::string* index_path,
-                  const IndexProgressFn& progress, Sink& sink, std::int64_t* cut_at = nullptr) {
+                  const IndexProgressFn& progress, Sink& sink, std::int64_t* cut_at = nullptr,
+                  IndexScanStop* stop = nullptr) {
   if (cut_at != nullptr) *cut_at = -1;
+  if (stop != nullptr) *stop = IndexScanStop{};
   const int clip = ::open(clip_path.c_str(), O_RDONLY | O_CLOEXEC);
   if (clip < 0) return kFormatsErrOpen;
   struct stat st {};
@@ -123,10 +125,16 @@ int scanIntoIndex(const std::string& clip_path, std::string* index_path,
     const std::int64_t record_offset = position;
     // A record starting beyond the index's 32-bit offsets cannot be entered: the clip ends here
     // as far as the index is concerned.
-    if (record_offset > std::numeric_limits<std::uint32_t>::max()) break;
+    if (record_offset > std::numeric_limits<std::uint32_t>::max()) {
+      if (stop != nullptr) *stop = {record_offset, kFormatsErrTooLarge};
+      break;
+    }
     // A length below the fixed part cannot move the scan forward: the clip ends here, and the
     // record that claims it is not entered (it could never be read).
-    if (header.record_length < kRecordFixedSize) break;
+    if (header.record_length < kRecordFixedSize) {
+      if (stop != nullptr) *stop = {record_offset, kFormatsErrTooShort};
+      break;
+    }
     if (cut_at != nullptr && record_offset + header.record_length > clip_size) {
       *cut_at = record_offset;
       break;
@@ -173,11 +181,12 @@ int BuildClipIndex(const std::string& clip_path, std::string* index_path,
 }
 
 int IndexClipInMemory(const std::string& clip_path, const IndexProgressFn& progress,
-                      std::vector<ClipIndexEntry>* entries, std::int64_t* cut_at) {
+                      std::vector<ClipIndexEntry>* entries, std::int64_t* cut_at,
+                      IndexScanStop* stop) {
   entries->clear();
   MemoryOut sink;
   sink.entries = entries;
-  const int result = scanIntoIndex(clip_path, nullptr, progress, sink, cut_at);
+  const int result = scanIntoIndex(clip_path, nullptr, progress, sink, cut_at, stop);
   if (result < 0) entries->clear();
   return result;
 }

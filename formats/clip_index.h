@@ -70,9 +70,17 @@ using IndexProgressFn = std::function<int(int code, std::int64_t value)>;
 // With `cut_at`, only whole records are entered: a record that the end of the clip cuts short, in
 // its fixed part or in its body (what an interrupted recording leaves), ends the scan without an
 // entry and without a failure, and *cut_at receives its offset (-1 when every record is whole).
+// `stop` (optional) receives the record at which a record_length below 60 or the 32-bit offset
+// limit ended the scan before the end of the clip (the records behind it are not entered).
+struct IndexScanStop {
+  std::int64_t offset = -1;  // of that record; -1 when nothing ended the scan early
+  // kFormatsErrTooShort: its record_length is below 60; kFormatsErrTooLarge: it starts beyond
+  // 4 GiB - 1; 0 when offset is -1.
+  int code = 0;
+};
 [[nodiscard]] int IndexClipInMemory(const std::string& clip_path, const IndexProgressFn& progress,
                                     std::vector<ClipIndexEntry>* entries,
-                                    std::int64_t* cut_at = nullptr);
+                                    std::int64_t* cut_at = nullptr, IndexScanStop* stop = nullptr);
 
 // Loads exactly `count` entries from the start of the index file into *entries (replaced).
 // Returns `count`, or kFormatsErrNoEntries when count <= 0 (a clip without a valid record is not

@@ -113,7 +113,8 @@ int runExport(const std::string& clip_path, const std::string& avi_path,
   // whole records before it are exported.
   std::vector<formats::ClipIndexEntry> index;
   std::int64_t cut_at = -1;
-  const int count = formats::IndexClipInMemory(clip_path, {}, &index, &cut_at);
+  formats::IndexScanStop stop;
+  const int count = formats::IndexClipInMemory(clip_path, {}, &index, &cut_at, &stop);
   if (count < 0) {
     std::fprintf(stderr, "vrxtool export: %s: %s\n", clip_path.c_str(),
                  formats::formatsCodeName(count));
@@ -124,6 +125,20 @@ int runExport(const std::string& clip_path, const std::string& avi_path,
                  "vrxtool export: warning: the record at offset %lld is cut short by the end of "
                  "the clip and is left out\n",
                  static_cast<long long>(cut_at));
+  }
+  // A damaged record, unlike a cut one, hides the records behind it: the frames before it are
+  // exported, and the exit status says that the clip was not exported whole.
+  if (stop.code == formats::kFormatsErrTooShort) {
+    std::fprintf(stderr,
+                 "vrxtool export: warning: the record at offset %lld claims fewer than 60 bytes; "
+                 "it and the records behind it are left out\n",
+                 static_cast<long long>(stop.offset));
+  } else if (stop.code == formats::kFormatsErrTooLarge) {
+    std::fprintf(
+        stderr,
+        "vrxtool export: warning: the record at offset %lld starts at or beyond 4 GiB, which "
+        "the clip index cannot reach; it and the records behind it are left out\n",
+        static_cast<long long>(stop.offset));
   }
   if (count == 0) {
     std::fprintf(stderr, "vrxtool export: %s: no valid record\n", clip_path.c_str());
@@ -174,7 +189,7 @@ int runExport(const std::string& clip_path, const std::string& avi_path,
     (void)::unlink(working.c_str());
   }
   working_path = nullptr;
-  return code == 1 && !result.read_failed && published == 0 ? 0 : 1;
+  return code == 1 && !result.read_failed && stop.code == 0 && published == 0 ? 0 : 1;
 }
 
 }  // namespace kv4r::tools

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 
 #include "formats/clip_reader.h"
 #include "formats/clip_scan.h"
@@ -151,6 +152,40 @@ TEST_F(ClipIndexTest, RecordLengthBelowFixedPartEndsTheClip) {
   EXPECT_EQ(buildAndLoad(concat({syntheticRecord(100), liar, syntheticRecord(100)}), &entries), 1);
   (void)writeBe32(liar, kOffRecordLength, 0);
   EXPECT_EQ(buildAndLoad(liar, &entries), 0);
+}
+
+TEST_F(ClipIndexTest, InMemoryIndexSaysWhichRecordEndedItEarly) {
+  Bytes liar = syntheticRecord(100);
+  (void)writeBe32(liar, kOffRecordLength, 0);
+  const std::string path = clip(concat({syntheticRecord(100), liar, syntheticRecord(100)}));
+  std::vector<ClipIndexEntry> entries;
+  IndexScanStop stop;
+  ASSERT_EQ(IndexClipInMemory(path, {}, &entries, nullptr, &stop), 1);
+  EXPECT_EQ(stop.offset, 100);
+  EXPECT_EQ(stop.code, kFormatsErrTooShort);
+  ASSERT_EQ(IndexClipInMemory(clip(syntheticRecord(100)), {}, &entries, nullptr, &stop), 1);
+  EXPECT_EQ(stop.offset, -1);
+  EXPECT_EQ(stop.code, 0);
+
+  // A sparse clip whose third record starts just past the index's 32-bit offsets.
+  Bytes huge = syntheticRecord(100);
+  (void)writeBe32(huge, kOffRecordLength, 0xFFFFFF00u);
+  const std::int64_t beyond = 0xFFFFFF00LL + 0x200;
+  {
+    std::ofstream out(clip(huge), std::ios::binary | std::ios::in | std::ios::out);
+    const Bytes second = syntheticRecord(0x200), third = syntheticRecord(100);
+    out.seekp(0xFFFFFF00LL);
+    out.write(reinterpret_cast<const char*>(second.data()), static_cast<std::streamsize>(0x200));
+    out.seekp(beyond);
+    out.write(reinterpret_cast<const char*>(third.data()), 100);
+    ASSERT_TRUE(out.good());
+  }
+  std::int64_t cut_at = 0;
+  ASSERT_EQ(IndexClipInMemory(path, {}, &entries, &cut_at, &stop), 2);
+  EXPECT_EQ(entries[1].record_offset, 0xFFFFFF00u);
+  EXPECT_EQ(cut_at, -1);
+  EXPECT_EQ(stop.offset, beyond);
+  EXPECT_EQ(stop.code, kFormatsErrTooLarge);
 }
 
 TEST_F(ClipIndexTest, RecordLyingAboutALongerLengthSwallowsTheRest) {

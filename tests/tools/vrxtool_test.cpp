@@ -215,6 +215,24 @@ TEST_F(VrxtoolTest, ExportOfAnInterruptedRecordingKeepsItsWholeRecords) {
   EXPECT_FALSE(std::filesystem::exists(dir_ / "out.avi.1.part"));
 }
 
+TEST_F(VrxtoolTest, ExportOfAClipDamagedInTheMiddleKeepsTheFramesBeforeAndFails) {
+  const std::vector<Bytes> records = makeClip(20);
+  Bytes bytes = testing::concat(records);
+  std::size_t damaged_at = 0;
+  for (int i = 0; i < 10; ++i) damaged_at += records[static_cast<std::size_t>(i)].size();
+  ASSERT_EQ(writeBe32(std::span(bytes).subspan(damaged_at), kOffRecordLength, 0), 1);
+  testing::writeBytes(clip_, bytes);
+  const std::filesystem::path avi = dir_ / "out.avi";
+  const ProgramResult r = vrxtool({"export", clip_.string(), avi.string()});
+  EXPECT_EQ(r.exit_status, 1);
+  EXPECT_EQ(r.out, "Complete. 10/10 frames is recorded\n");
+  EXPECT_EQ(r.err, "vrxtool export: warning: the record at offset " + std::to_string(damaged_at) +
+                       " claims fewer than 60 bytes; it and the records behind it are left out\n");
+  const Bytes exported = testing::readBytes(avi);
+  ASSERT_GE(exported.size(), 52u);
+  EXPECT_EQ(exported[48], 10);  // the frames before the damage are kept
+}
+
 TEST_F(VrxtoolTest, AnInterruptedExportLeavesNoPartialFileAndKeepsTheFileItWasToReplace) {
   // A long clip, so that the export is still writing when the signal comes.
   const std::vector<Bytes> ten = makeClip(10);
