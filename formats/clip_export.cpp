@@ -13,9 +13,11 @@
 namespace kv4r::formats {
 
 int lastEntryOfSecond(std::span<const ClipIndexEntry> index, std::int64_t time_s) {
+  // Wrapped as the entries' times are, so that stamps after 2038-01-19 still match.
+  const auto wanted = static_cast<std::int32_t>(time_s);
   int found = -1;
   for (std::size_t j = 0; j < index.size(); ++j) {
-    if (index[j].time_seconds == time_s) found = static_cast<int>(j);
+    if (index[j].time_seconds == wanted) found = static_cast<int>(j);
   }
   return found;
 }

@@ -45,9 +45,9 @@ struct ExportResult {
 };
 
 // The range of entries for a start and an end time (seconds since 1970 as stamped, exact to the
-// second): the last entry whose time_seconds equals start_s and the last entry whose time_seconds
-// equals end_s. 1 with *first and *last set, or kFormatsErrInvalidTime when either time matches no
-// entry or the end entry lies before the start entry.
+// second): lastEntryOfSecond of start_s and of end_s. 1 with *first and *last set, or
+// kFormatsErrInvalidTime when either time matches no entry or the end entry lies before the start
+// entry.
 [[nodiscard]] int findExportRange(std::span<const ClipIndexEntry> index, std::int64_t start_s,
                                   std::int64_t end_s, int* first, int* last);
 
@@ -72,7 +72,8 @@ struct ExportResult {
                                   const ExportProgress& progress, const JpegSizeFn& probe,
                                   ExportResult* result);
 
-// The last entry whose time_seconds equals time_s, or -1 when none does.
+// The last entry whose time_seconds equals time_s taken to 32 bits as the index stores it, or -1
+// when none does.
 [[nodiscard]] int lastEntryOfSecond(std::span<const ClipIndexEntry> index, std::int64_t time_s);
 
 // The export of ExportClipRange for a range of entries given directly (0 and index.size() - 1 for

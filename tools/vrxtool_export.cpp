@@ -11,6 +11,8 @@
 
 #include "formats/clip_export.h"
 #include "formats/clip_index.h"
+#include "formats/clip_reader.h"
+#include "formats/clip_scan.h"
 #include "formats/formats_codes.h"
 #include "formats/frame_record.h"
 #include "platform/file_moves.h"
@@ -64,6 +66,22 @@ unsigned aviFrameCount(const std::string& path) {
   std::fclose(file);
   return read ? field[0] | field[1] << 8 | field[2] << 16 | static_cast<unsigned>(field[3]) << 24
               : 0;
+}
+
+// The stamp of an entry's record, from the record's own fields: the entry's 32-bit time wraps after
+// 2038-01-19.
+std::string entryStampText(const std::string& clip_path, const formats::ClipIndexEntry& entry) {
+  std::int64_t seconds = entry.time_seconds;
+  formats::ClipFilePtr clip(formats::ClipFileOpen(clip_path));
+  std::uint8_t fixed[formats::kRecordFixedSize];
+  formats::FrameHeader header;
+  if (clip &&
+      formats::readClipBytes(clip.get(), entry.record_offset, fixed) ==
+          static_cast<std::int64_t>(sizeof fixed) &&
+      formats::parseFrameHeader(fixed, &header) == 1) {
+    seconds = formats::RecordTime(header);
+  }
+  return formats::formatStampSeconds(seconds);
 }
 
 void removeWorkingFileOnInterrupt(const std::string& path) {
@@ -169,8 +187,8 @@ int runExport(const std::string& clip_path, const std::string& avi_path,
     std::fprintf(
         stderr,
         "vrxtool export: give times within the clip, from %s to %s, with --start not after --end\n",
-        formats::formatStampSeconds(index.front().time_seconds).c_str(),
-        formats::formatStampSeconds(index.back().time_seconds).c_str());
+        entryStampText(clip_path, index.front()).c_str(),
+        entryStampText(clip_path, index.back()).c_str());
   } else if (code == formats::kFormatsErrCreate) {
     if (const std::string problem = folderProblem(avi_path); !problem.empty()) {
       std::fprintf(stderr, "vrxtool export: cannot create %s: its folder %s: %s\n",

@@ -15,14 +15,21 @@ namespace kv4r::tools {
 
 namespace {
 
-std::string stampText(const formats::RecordStamp& stamp) {
+// A record's stamp from its own fields: the 32-bit time the index and the player keep wraps after
+// 2038-01-19.
+struct Stamp {
+  std::int64_t seconds = 0;
+  int hundredths = 0;
+};
+
+std::string stampText(const Stamp& stamp) {
   char hundredths[8];
   std::snprintf(hundredths, sizeof hundredths, ".%02d", stamp.hundredths);
-  return formats::formatStampSeconds(stamp.time_seconds) + hundredths;
+  return formats::formatStampSeconds(stamp.seconds) + hundredths;
 }
 
-formats::RecordStamp stampOf(const formats::FrameHeader& header) {
-  return {static_cast<std::int32_t>(formats::RecordTime(header)), header.hundredths};
+Stamp stampOf(const formats::FrameHeader& header) {
+  return {formats::RecordTime(header), header.hundredths};
 }
 
 // The picture size of the record at `offset`, decoded; false when it cannot be read or decoded.
@@ -46,7 +53,7 @@ int runInfo(const std::string& clip_path) {
     return 1;
   }
   std::set<int> cameras;
-  formats::RecordStamp first{}, last{};
+  Stamp first, last;
   formats::ClipRecordInfo first_record;
   bool have_first = false;
   bool cut_short = false;
@@ -80,8 +87,9 @@ int runInfo(const std::string& clip_path) {
   if (have_first) {
     std::printf("first:    %s\n", stampText(first).c_str());
     std::printf("last:     %s\n", stampText(last).c_str());
-    std::printf("duration: %.2f s\n",
-                static_cast<double>(formats::stampDifferenceMs(first, last)) / 1000.0);
+    const std::int64_t hundredths =
+        (last.seconds - first.seconds) * 100 + last.hundredths - first.hundredths;
+    std::printf("duration: %.2f s\n", static_cast<double>(hundredths) / 100.0);
     int width = 0, height = 0;
     if (pictureSize(clip.get(), first_record, &width, &height)) {
       std::printf("picture:  %d x %d\n", width, height);

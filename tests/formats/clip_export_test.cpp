@@ -18,12 +18,12 @@ constexpr std::int64_t kTen = 1083837600;  // 2004-05-06 10:00:00
 
 class ClipExportTest : public ::testing::Test {
  protected:
-  // Writes a clip of picture records stamped as given (seconds after 10:00:00, hundredths) and
+  // Writes a clip of picture records stamped as given (seconds after `base`, hundredths) and
   // indexes it.
-  void makeClip(const std::vector<std::pair<int, int>>& stamps) {
+  void makeClip(const std::vector<std::pair<int, int>>& stamps, std::int64_t base = kTen) {
     std::vector<Bytes> records;
     for (std::size_t i = 0; i < stamps.size(); ++i) {
-      records.push_back(testing::pictureRecord(kTen + stamps[i].first, stamps[i].second,
+      records.push_back(testing::pictureRecord(base + stamps[i].first, stamps[i].second,
                                                static_cast<int>(i % 4)));
     }
     testing::writeBytes(clip_, testing::concat(records));
@@ -83,6 +83,15 @@ TEST_F(ClipExportTest, TimesThatMatchNothingOrRunBackwardsAreInvalid) {
   EXPECT_FALSE(std::filesystem::exists(avi_));
   EXPECT_EQ(exportMessages(kFormatsErrInvalidTime, result_, clip_.string())[0].text,
             "Invalid start/end time");
+}
+
+TEST_F(ClipExportTest, StampsAfter2038MatchTheirWrappedIndexTimes) {
+  const std::int64_t leap_day_2040 = stampSeconds(2040, 2, 29, 12, 0, 0);
+  makeClip({{0, 0}, {0, 50}, {1, 0}}, leap_day_2040);
+  ASSERT_EQ(exportRange(leap_day_2040, leap_day_2040 + 1), 1);
+  EXPECT_EQ(result_.first_entry, 1);
+  EXPECT_EQ(result_.last_entry, 2);
+  EXPECT_EQ(aviFrames(), 2u);
 }
 
 TEST_F(ClipExportTest, ProgressStepsOnlyOnNonZeroPercent) {

@@ -34,11 +34,12 @@ ProgramResult vrxtool(const std::vector<std::string>& args) {
 
 class VrxtoolTest : public ::testing::Test {
  protected:
-  // `count` records of 352 x 240, ten per second from 10:00:00, cameras alternating 1 and 2.
-  std::vector<Bytes> makeClip(int count) {
+  // `count` records of 352 x 240, ten per second from `start` (10:00:00 unless given), cameras
+  // alternating 1 and 2.
+  std::vector<Bytes> makeClip(int count, std::int64_t start = kTen) {
     std::vector<Bytes> records;
     for (int i = 0; i < count; ++i) {
-      records.push_back(testing::pictureRecord(kTen + i / 10, (i % 10) * 10, i % 5, 352, 240,
+      records.push_back(testing::pictureRecord(start + i / 10, (i % 10) * 10, i % 5, 352, 240,
                                                static_cast<std::uint16_t>(1 + i % 2)));
     }
     testing::writeBytes(clip_, testing::concat(records));
@@ -190,6 +191,26 @@ TEST_F(VrxtoolTest, ExportOfATimeRangeUsesTheLastRecordOfEachSecond) {
   EXPECT_EQ(r.err, "AVI file open error\nvrxtool export: cannot create " +
                        (dir_ / "no" / "x.avi").string() + ": its folder " + (dir_ / "no").string() +
                        ": " + std::strerror(ENOENT) + "\n");
+}
+
+TEST_F(VrxtoolTest, StampsAfter2038AreShownAndExportedAsStamped) {
+  makeClip(25, stampSeconds(2040, 2, 29, 12, 0, 0));
+  ProgramResult r = vrxtool({"info", clip_.string()});
+  ASSERT_EQ(r.exit_status, 0) << r.err;
+  EXPECT_NE(r.out.find("first:    2040-02-29 12:00:00.00\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("last:     2040-02-29 12:00:02.40\n"), std::string::npos) << r.out;
+
+  const std::filesystem::path avi = dir_ / "range.avi";
+  r = vrxtool({"export", clip_.string(), avi.string(), "--start", "2040-02-29 12:00:01", "--end",
+               "2040-02-29 12:00:02"});
+  EXPECT_EQ(r.exit_status, 0) << r.err;
+  EXPECT_EQ(r.out, "Complete. 6/6 frames is recorded\n");  // records 19 to 24
+  r = vrxtool(
+      {"export", clip_.string(), (dir_ / "none.avi").string(), "--start", "2040-02-29 12:00:03"});
+  EXPECT_EQ(r.exit_status, 1);
+  EXPECT_EQ(r.err,
+            "vrxtool export: give times within the clip, from 2040-02-29 12:00:00 to 2040-02-29 "
+            "12:00:02, with --start not after --end\n");
 }
 
 TEST_F(VrxtoolTest, ExportOfAnInterruptedRecordingKeepsItsWholeRecords) {
