@@ -48,6 +48,7 @@ struct Recording {
   std::string extension;             // ".vrx" or ".avi"
   viewer::RecordingFailure failure;  // why it ended early, if it did
   bool announced = false;            // its early end was reported during the run
+  long long frames = 0;              // written into it, known once the session has ended
 };
 
 // Why a recording ended early or could not be finished, in words.
@@ -214,6 +215,23 @@ std::string leftWorkingFile(const Recording& r) {
     if (exists(temp)) return temp;
   }
   return {};
+}
+
+// Whether the file a recording finished holds no frame: an empty clip, or an AVI whose main header
+// counts none. Only such a file may be removed.
+bool holdsNoFrame(const Recording& r) {
+  std::error_code error;
+  if (r.extension == ".vrx") return std::filesystem::file_size(r.final_path, error) == 0;
+  std::array<unsigned char, 52> head{};
+  std::FILE* file = std::fopen(r.final_path.c_str(), "rb");
+  if (file == nullptr) return false;
+  const bool read = std::fread(head.data(), 1, head.size(), file) == head.size();
+  std::fclose(file);
+  const auto tag = [&head](std::size_t at, const char* name) {
+    return std::memcmp(head.data() + at, name, 4) == 0;
+  };
+  return read && tag(0, "RIFF") && tag(8, "AVI ") && tag(24, "avih") && head[48] == 0 &&
+         head[49] == 0 && head[50] == 0 && head[51] == 0;
 }
 
 // Offscreen platform unless the user chose one, so that no display is needed.
@@ -474,6 +492,8 @@ int runRecRecord(const RecOptions& options, const RecordingOptions& recording) {
       r.failure = viewer::recordingFailure(widget->decoding().panes[w.camera - 1].recorders,
                                            r.extension == ".avi");
       r.announced = r.announced && !r.failure.at_finish;
+      r.frames = viewer::recordedFrames(widget->decoding().panes[w.camera - 1].recorders,
+                                        r.extension == ".avi");
     }
   }
   control.reset();
@@ -500,12 +520,27 @@ int runRecRecord(const RecOptions& options, const RecordingOptions& recording) {
         }
         failed = true;
       }
-      if (finishedCleanly(r)) {
+      const bool clean = finishedCleanly(r);
+      if (r.frames == 0) {
+        // The recording began with a picture that it does not hold; no later frame came. The empty
+        // file would only take the name from the next run's recording.
+        std::error_code error;
+        const bool removed =
+            clean && holdsNoFrame(r) && std::filesystem::remove(r.final_path, error);
+        std::fprintf(stderr, "kv4r_rec: no frame of camera %d was recorded into %s%s\n", w.camera,
+                     r.final_path.c_str(), removed ? "; the empty file is removed" : "");
+        failed = true;
+        if (clean) continue;
+      }
+      if (clean) {
         made.push_back(r.final_path);
       } else {
         const std::string left = leftWorkingFile(r);
         std::fprintf(stderr, "kv4r_rec: the recording of camera %d did not end as %s%s%s\n",
-                     w.camera, r.final_path.c_str(), left.empty() ? "" : "; its frames are in ",
+                     w.camera, r.final_path.c_str(),
+                     left.empty()    ? ""
+                     : r.frames == 0 ? "; it is left in "
+                                     : "; its frames are in ",
                      left.c_str());
         failed = true;
       }

@@ -202,6 +202,7 @@ int startClipRecording(PaneRecorders& r, const std::string& path) {
   }
   if (r.clip != nullptr) return 0;
   r.clip_failure = {};
+  r.clip_frames = 0;
   r.clip_final_path = formats::replaceExtension(path, ".vrx");
   if (!claimFiles(*r.files, path, r.clip_final_path, &r.clip_temp_path, &r.clip_claims)) {
     return kDecodeErrFileCreate;
@@ -225,6 +226,7 @@ int startAviRecording(PaneRecorders& r, const std::string& path, int width, int 
   }
   if (r.avi != nullptr) return 0;
   r.avi_failure = {};
+  r.avi_frames = 0;
   r.avi_final_path = formats::replaceExtension(path, ".avi");
   if (!claimFiles(*r.files, path, r.avi_final_path, &r.avi_temp_path, &r.avi_claims)) {
     return kDecodeErrFileCreate;
@@ -245,6 +247,7 @@ int feedRecorders(PaneRecorders& r, std::span<const std::uint8_t> record) {
   if (r.clip != nullptr) {
     const int written = r.clip_recording ? formats::ClipWriterAppend(r.clip, record) : 0;
     if (written > 0) {
+      ++r.clip_frames;
       ++taken;
     } else if (!r.clip_recording || endsRecording(written, r.clip_temp_path, &r.clip_failure)) {
       r.clip_recording = false;
@@ -254,6 +257,7 @@ int feedRecorders(PaneRecorders& r, std::span<const std::uint8_t> record) {
   if (r.avi != nullptr) {
     const int written = r.avi_recording ? formats::AviWriterAddFrame(r.avi, record) : 0;
     if (written > 0) {
+      ++r.avi_frames;
       ++taken;
     } else if (!r.avi_recording || endsRecording(written, r.avi_temp_path, &r.avi_failure)) {
       r.avi_recording = false;
@@ -296,6 +300,11 @@ bool recordingFileClaimed(RecordingFiles& files, const std::string& path) {
 RecordingFailure recordingFailure(PaneRecorders& r, bool avi) {
   std::lock_guard lock(r.mutex);
   return avi ? r.avi_failure : r.clip_failure;
+}
+
+long long recordedFrames(PaneRecorders& r, bool avi) {
+  std::lock_guard lock(r.mutex);
+  return avi ? r.avi_frames : r.clip_frames;
 }
 
 bool recordingMarkShown(PaneRecorders& r) {

@@ -68,6 +68,7 @@ struct PaneRecorders {
   int clip_lock = -1;  // holds the working file's lock until the file has its final name
   std::array<std::string, 2> clip_claims;  // keys in `files` while the working file is open
   RecordingFailure clip_failure;           // of the last recording, until the next start
+  long long clip_frames = 0;               // records the last recording wrote
   // AVI recorder.
   std::string avi_path;
   std::string avi_temp_path;
@@ -77,6 +78,7 @@ struct PaneRecorders {
   int avi_lock = -1;
   std::array<std::string, 2> avi_claims;
   RecordingFailure avi_failure;
+  long long avi_frames = 0;
 
   PaneRecorders() = default;
   PaneRecorders(const PaneRecorders&) = delete;
@@ -115,6 +117,10 @@ int finishRecorders(PaneRecorders& recorders);
 // Why the last recording of the clip recorder (`avi` false) or the AVI recorder ended early, if it
 // did. Any thread.
 [[nodiscard]] RecordingFailure recordingFailure(PaneRecorders& recorders, bool avi);
+
+// The records that the last recording of the clip recorder (`avi` false) or the AVI recorder
+// wrote. Any thread.
+[[nodiscard]] long long recordedFrames(PaneRecorders& recorders, bool avi);
 
 // Whether either recorder is recording (the recording mark of the on-screen display). Any thread.
 [[nodiscard]] bool recordingMarkShown(PaneRecorders& recorders);

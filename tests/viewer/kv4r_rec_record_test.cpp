@@ -2,7 +2,8 @@
 // ffprobe accepts with about seconds x fps frames, snapshots, no working file left; coded cameras
 // with the key given, a wrong key; the frame limit and Ctrl-C; a link that breaks mid-record;
 // output into a closed pipe; failures that must not pass as success (a taken file name, an
-// unwritable snapshot, a server that refuses, a silent camera).
+// unwritable snapshot, a server that refuses, a silent camera, a camera that stalls after its first
+// picture).
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <spawn.h>
@@ -366,6 +367,33 @@ TEST(Kv4rRecRecording, ATakenFileNameFailsAndKeepsBothFiles) {
       << next.err;
   EXPECT_EQ(readFile(dir / "t1.tmp.1"), left);
   EXPECT_TRUE(fs::exists(dir / "t1.avi"));
+}
+
+// The camera's first picture starts the recordings and no frame follows before the run ends: the
+// files hold nothing, so they are not made and do not keep their names from the next run.
+TEST(Kv4rRecRecording, RecordingsThatGotNoFrameFailAndLeaveNoEmptyFiles) {
+  sim::Scenario scenario = scenarioAt(10);
+  scenario.camera_count = 1;
+  scenario.cameras.resize(1);
+  scenario.faults.stall_after_frames = 2;
+  scenario.faults.stall_ms = 10000;
+  auto simulator = startSim(scenario);
+  TempDir dir;
+  const auto result =
+      runProgram(programPath("kv4r_rec"),
+                 {url(simulator), "--cameras", "1", "--vrx", (dir / "e%c.vrx").string(), "--avi",
+                  (dir / "e%c.avi").string(), "--seconds", "1.5"});
+  EXPECT_EQ(result.exit_status, 1);
+  EXPECT_NE(result.out.find("camera 1: 1 frames"), std::string::npos) << result.out;
+  EXPECT_EQ(result.out.find("file: "), std::string::npos) << result.out;
+  for (const char* name : {"e1.vrx", "e1.avi"}) {
+    EXPECT_NE(result.err.find("kv4r_rec: no frame of camera 1 was recorded into " +
+                              (dir / name).string() + "; the empty file is removed\n"),
+              std::string::npos)
+        << result.err;
+    EXPECT_FALSE(fs::exists(dir / name)) << name;
+  }
+  EXPECT_TRUE(noWorkingFiles(dir.path()));
 }
 
 TEST(Kv4rRecRecording, FailuresEndWithExitStatusOne) {
