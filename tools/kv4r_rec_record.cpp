@@ -41,10 +41,10 @@ inline constexpr int kTick_ms = 20;
 inline constexpr int kJpegAttempts = 3;
 inline constexpr const char* kLoginRefusedText = "Login id & password is incorrect.";
 
-// One recording the host started: the path it gave and the names the control finishes it under.
+// One recording the host started: the names the control records it under and finishes it as.
 struct Recording {
-  std::string given;
   std::string final_path;
+  std::string working_path;          // the one the recorder claimed
   std::string extension;             // ".vrx" or ".avi"
   viewer::RecordingFailure failure;  // why it ended early, if it did
   bool announced = false;            // its early end was reported during the run
@@ -202,19 +202,15 @@ bool exists(const std::string& path) {
   return std::filesystem::exists(path, error);
 }
 
-// Whether the recording ended under its final name: the file is there and no working file of it
-// is left (a taken name leaves the data in the working file).
+// Whether the recording ended under its final name: the file is there and its working file is
+// not left (a taken name leaves the data in the working file).
 bool finishedCleanly(const Recording& r) {
-  const std::string temp = viewer::recordingTempPath(r.given);
-  return exists(r.final_path) && !exists(temp) && !exists(r.final_path + ".tmp");
+  return exists(r.final_path) && !exists(r.working_path);
 }
 
 // The working file a recording that did not get its final name left its frames in; empty if none.
 std::string leftWorkingFile(const Recording& r) {
-  for (const std::string& temp : {viewer::recordingTempPath(r.given), r.final_path + ".tmp"}) {
-    if (exists(temp)) return temp;
-  }
-  return {};
+  return exists(r.working_path) ? r.working_path : std::string();
 }
 
 // Whether the file a recording finished holds no frame: an empty clip, or an AVI whose main header
@@ -425,7 +421,10 @@ int runRecRecord(const RecOptions& options, const RecordingOptions& recording) {
                          "camera %d stays in its working file\n",
                          final_path.c_str(), w.camera);
           }
-          w.recordings.push_back({path, final_path, extension, {}});
+          const std::string working =
+              viewer::recordingWorkingPath(widget->decoding().panes[w.camera - 1].recorders,
+                                           std::strcmp(extension, ".avi") == 0);
+          w.recordings.push_back({final_path, working, extension, {}});
         }
       }
       if (!w.bmp_done) {

@@ -307,6 +307,11 @@ long long recordedFrames(PaneRecorders& r, bool avi) {
   return avi ? r.avi_frames : r.clip_frames;
 }
 
+std::string recordingWorkingPath(PaneRecorders& r, bool avi) {
+  std::lock_guard lock(r.mutex);
+  return avi ? r.avi_temp_path : r.clip_temp_path;
+}
+
 bool recordingMarkShown(PaneRecorders& r) {
   std::lock_guard lock(r.mutex);
   return r.clip_recording || r.avi_recording;

@@ -122,6 +122,10 @@ int finishRecorders(PaneRecorders& recorders);
 // wrote. Any thread.
 [[nodiscard]] long long recordedFrames(PaneRecorders& recorders, bool avi);
 
+// The working file that the last recording of the clip recorder (`avi` false) or the AVI recorder
+// claimed (see the header comment); empty before the first start. Any thread.
+[[nodiscard]] std::string recordingWorkingPath(PaneRecorders& recorders, bool avi);
+
 // Whether either recorder is recording (the recording mark of the on-screen display). Any thread.
 [[nodiscard]] bool recordingMarkShown(PaneRecorders& recorders);
 

@@ -337,9 +337,11 @@ TEST(Kv4rRecRecording, ATakenFileNameFailsAndKeepsBothFiles) {
     std::fputs("older clip", f);
     std::fclose(f);
   }
-  const auto result = runProgram(
-      programPath("kv4r_rec"),
-      {url(simulator), "--cameras", "1", "--vrx", (dir / "t%c.vrx").string(), "--seconds", "1"});
+  // The AVI of that name works in another file (t1.avi.tmp) and gets its name.
+  const auto result =
+      runProgram(programPath("kv4r_rec"),
+                 {url(simulator), "--cameras", "1", "--vrx", (dir / "t%c.vrx").string(), "--avi",
+                  (dir / "t%c.avi").string(), "--seconds", "1"});
   EXPECT_EQ(result.exit_status, 1);
   // Said when the recording starts, and at the end where the frames are.
   EXPECT_NE(result.err.find((dir / "t1.vrx").string() + " exists already"), std::string::npos)
@@ -353,6 +355,11 @@ TEST(Kv4rRecRecording, ATakenFileNameFailsAndKeepsBothFiles) {
   ASSERT_TRUE(fs::exists(dir / "t1.tmp"));
   const std::string left = readFile(dir / "t1.tmp");
   EXPECT_GT(left.size(), 0u);
+  EXPECT_EQ(result.err.find("did not end as " + (dir / "t1.avi").string()), std::string::npos)
+      << result.err;
+  EXPECT_NE(result.out.find("file: " + (dir / "t1.avi").string()), std::string::npos) << result.out;
+  EXPECT_GT(aviFrames(dir / "t1.avi"), 0);
+  fs::remove(dir / "t1.avi");  // the next run records an AVI of that name again
 
   // The next run of those names keeps that working file aside, and says where.
   const auto next =
