@@ -412,6 +412,20 @@ int AviWriterAddFrameFromFile(AviWriter* writer, int fd, std::int64_t offset,
   return commitChunk(writer, payload, stored);
 }
 
+std::int64_t AviFileFrames(const std::string& path) {
+  std::array<std::uint8_t, 52> head{};
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return -1;
+  const ssize_t got = ::pread(fd, head.data(), head.size(), 0);
+  ::close(fd);
+  if (got != static_cast<ssize_t>(head.size())) return -1;
+  const auto tag = [&head](std::size_t at, const char* name) {
+    return std::memcmp(head.data() + at, name, 4) == 0;
+  };
+  if (!tag(0, "RIFF") || !tag(8, "AVI ") || !tag(24, "avih")) return -1;
+  return head[48] | head[49] << 8 | head[50] << 16 | static_cast<std::int64_t>(head[51]) << 24;
+}
+
 int AviWriterFrames(const AviWriter* writer) {
   return writer ? writer->chunks : 0;
 }

@@ -59,6 +59,11 @@ inline constexpr std::size_t kAviHeaderSize = 224;
 // Chunks written so far (for progress and tests); 0 for nullptr.
 [[nodiscard]] int AviWriterFrames(const AviWriter* writer);
 
+// The total-frames count in the main header of an AVI file as this writer lays it out, or -1 when
+// the file cannot be read or does not start with those headers. (For a file still being written
+// it is the count of the last header step.)
+[[nodiscard]] std::int64_t AviFileFrames(const std::string& path);
+
 // Closes the file and frees the writer (nullptr allowed). 0, or kFormatsErrWrite when the close
 // failed (data not on disk).
 int AviWriterClose(AviWriter* writer);

@@ -18,6 +18,7 @@
 #include <tuple>
 #include <vector>
 
+#include "formats/avi_writer.h"
 #include "formats/clip_writer.h"
 #include "formats/formats_codes.h"
 #include "platform/control_registry.h"
@@ -218,16 +219,7 @@ std::string leftWorkingFile(const Recording& r) {
 bool holdsNoFrame(const Recording& r) {
   std::error_code error;
   if (r.extension == ".vrx") return std::filesystem::file_size(r.final_path, error) == 0;
-  std::array<unsigned char, 52> head{};
-  std::FILE* file = std::fopen(r.final_path.c_str(), "rb");
-  if (file == nullptr) return false;
-  const bool read = std::fread(head.data(), 1, head.size(), file) == head.size();
-  std::fclose(file);
-  const auto tag = [&head](std::size_t at, const char* name) {
-    return std::memcmp(head.data() + at, name, 4) == 0;
-  };
-  return read && tag(0, "RIFF") && tag(8, "AVI ") && tag(24, "avih") && head[48] == 0 &&
-         head[49] == 0 && head[50] == 0 && head[51] == 0;
+  return formats::AviFileFrames(r.final_path) == 0;
 }
 
 // Offscreen platform unless the user chose one, so that no display is needed.

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <vector>
 
+#include "formats/avi_writer.h"
 #include "formats/clip_export.h"
 #include "formats/clip_index.h"
 #include "formats/clip_reader.h"
@@ -55,17 +56,6 @@ std::string freeWorkingPath(const std::string& avi_path) {
     path = avi_path + "." + std::to_string(n) + ".part";
   }
   return path;
-}
-
-// The frame count in a finished AVI file's main header; 0 when it cannot be read.
-unsigned aviFrameCount(const std::string& path) {
-  std::uint8_t field[4] = {};
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) return 0;
-  const bool read = std::fseek(file, 48, SEEK_SET) == 0 && std::fread(field, 1, 4, file) == 4;
-  std::fclose(file);
-  return read ? field[0] | field[1] << 8 | field[2] << 16 | static_cast<unsigned>(field[3]) << 24
-              : 0;
 }
 
 // The stamp of an entry's record, from the record's own fields: the entry's 32-bit time wraps after
@@ -195,8 +185,10 @@ int runExport(const std::string& clip_path, const std::string& avi_path,
                    avi_path.c_str(), folderOf(avi_path).c_str(), problem.c_str());
     }
   } else if (code == formats::kFormatsErrWrite) {
-    std::fprintf(stderr, "vrxtool export: %s holds the first %u of the %d frames\n",
-                 avi_path.c_str(), aviFrameCount(working), result.total);
+    std::fprintf(stderr, "vrxtool export: %s holds the first %lld of the %d frames\n",
+                 avi_path.c_str(),
+                 static_cast<long long>(std::max<std::int64_t>(0, formats::AviFileFrames(working))),
+                 result.total);
   }
   // A finished AVI keeps its frames even when the loop ended early or the disk filled up: the
   // messages above say so.

@@ -8,6 +8,7 @@
 
 #include <csignal>
 #include <cstring>
+#include <fstream>
 
 #include "formats/clip_writer.h"
 #include "formats/formats_codes.h"
@@ -116,6 +117,17 @@ TEST(AviWriterTest, FinishWithoutFramesGivesAnEmptyValidFile) {
   EXPECT_EQ(le32(avi, 216), 4u);
   EXPECT_EQ(code(avi, 224), "idx1");
   EXPECT_EQ(le32(avi, 228), 0u);
+  EXPECT_EQ(AviFileFrames((dir / "c.avi").string()), 0);
+
+  // The count is read back only from a file laid out as the writer lays it out.
+  (void)writeAvi(dir / "three.avi", {Bytes(10, 1), Bytes(11, 2), Bytes(12, 3)}, 352, 240);
+  EXPECT_EQ(AviFileFrames((dir / "three.avi").string()), 3);
+  {
+    std::ofstream other(dir / "other.avi", std::ios::binary);
+    other << std::string(232, 'x');
+  }
+  EXPECT_EQ(AviFileFrames((dir / "other.avi").string()), -1);
+  EXPECT_EQ(AviFileFrames((dir / "missing.avi").string()), -1);
 }
 
 TEST(AviWriterTest, UnknownSizeIsTakenFromTheFirstFrame) {
