@@ -125,7 +125,7 @@ int scanIntoIndex(const std::string& clip_path, std::string* index_path,
     const std::int64_t record_offset = position;
     // A record starting beyond the index's 32-bit offsets cannot be entered: the clip ends here
     // as far as the index is concerned.
-    if (record_offset > std::numeric_limits<std::uint32_t>::max()) {
+    if (static_cast<std::uint64_t>(record_offset) > kLastIndexedRecordOffset) {
       if (stop != nullptr) *stop = {record_offset, kFormatsErrTooLarge};
       break;
     }

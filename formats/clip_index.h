@@ -13,6 +13,10 @@
 
 namespace kv4r::formats {
 
+// The index stores a record's offset in 32 bits: a record starting beyond this offset cannot be
+// entered, so writers stop a clip before it and readers end their scan there.
+inline constexpr std::uint64_t kLastIndexedRecordOffset = 0xFFFFFFFFu;
+
 // One entry as stored (machine byte order, little-endian here). Only time_seconds and record_offset
 // are read back.
 struct ClipIndexEntry {

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "formats/clip_index.h"
 #include "formats/file_io.h"
 #include "formats/formats_codes.h"
 #include "formats/frame_record.h"
@@ -31,16 +32,21 @@ int ClipWriterAppend(ClipWriter* writer, std::span<const std::uint8_t> record) {
   if (record.size() < kRecordFixedSize) return kFormatsErrTooShort;
   (void)readBe32(record, kOffRecordLength, &length);
   if (length < kRecordFixedSize || length > record.size()) return kFormatsErrBadRecord;
+  // Records go at the file's end, and the index's limit is on the offset they start at.
+  const off_t start = ::lseek(writer->fd, 0, SEEK_END);
+  if (start < 0) {
+    writer->failed = true;
+    return kFormatsErrWrite;
+  }
+  if (static_cast<std::uint64_t>(start) > kLastIndexedRecordOffset) return kFormatsErrTooLarge;
   const std::size_t done = io::writeFull(writer->fd, record.data(), length);
   if (done != length) {
     // Cut the partial record off so that the clip stays a sequence of whole records.
     writer->failed = true;
-    if (::ftruncate(writer->fd, static_cast<off_t>(writer->bytes)) == 0) {
-      (void)::lseek(writer->fd, static_cast<off_t>(writer->bytes), SEEK_SET);
-    }
+    if (::ftruncate(writer->fd, start) == 0) (void)::lseek(writer->fd, start, SEEK_SET);
     return kFormatsErrWrite;
   }
-  writer->bytes += length;
+  writer->bytes = static_cast<std::uint64_t>(start) + length;
   writer->writeback.advance(writer->fd, static_cast<std::int64_t>(writer->bytes));
   return static_cast<int>(length);
 }

@@ -16,14 +16,17 @@ struct ClipWriter;
 // opened. The caller owns it until ClipWriterClose.
 [[nodiscard]] ClipWriter* ClipWriterCreate(const std::string& path);
 
-// Appends one whole record: the record's own record_length bytes (which must be at least 60 and not
-// more than record.size()). Returns the record length written, or kFormatsErrArgument (no writer),
-// kFormatsErrTooShort / kFormatsErrBadRecord (a record whose length field does not fit the span),
-// kFormatsErrWrite (a short or failed write; the writer then refuses every later append with the
-// same code, so a clip never gets a hole in the middle). Blocks on the file.
+// Appends one whole record at the end of the file: the record's own record_length bytes (which must
+// be at least 60 and not more than record.size()). Returns the record length written, or
+// kFormatsErrArgument (no writer), kFormatsErrTooShort / kFormatsErrBadRecord (a record whose
+// length field does not fit the span), kFormatsErrTooLarge (the record would start beyond the last
+// offset a clip's index can hold, kLastIndexedRecordOffset: the clip is full and nothing is
+// written; no reader could reach the record), kFormatsErrWrite (a short or failed write; the writer
+// then refuses every later append with the same code, so a clip never gets a hole in the middle).
+// Blocks on the file.
 [[nodiscard]] int ClipWriterAppend(ClipWriter* writer, std::span<const std::uint8_t> record);
 
-// Total bytes appended so far (for free-space checks and tests); 0 for nullptr.
+// The clip's size after the last append (for free-space checks and tests); 0 for nullptr.
 [[nodiscard]] std::uint64_t ClipWriterBytes(const ClipWriter* writer);
 
 // Flushes, closes and frees the writer. 1, or kFormatsErrWrite when an earlier append failed or the

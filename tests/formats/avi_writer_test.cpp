@@ -8,8 +8,10 @@
 
 #include <csignal>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 
+#include "formats/clip_index.h"
 #include "formats/clip_writer.h"
 #include "formats/formats_codes.h"
 #include "tests/formats/clip_fixture.h"
@@ -286,6 +288,19 @@ TEST(ClipWriterTest, AppendsWholeRecordsAndRefusesLiars) {
   EXPECT_EQ(ClipWriterBytes(writer), 400u);
   EXPECT_EQ(ClipWriterClose(writer), 1);
   EXPECT_EQ(testing::readBytes(dir / "a.tmp"), testing::concat({a, b}));
+
+  // The last record may start at the last offset the index holds, and none after it. The file is
+  // grown sparsely from outside, as if by hours of records.
+  writer = ClipWriterCreate((dir / "long.tmp").string());
+  ASSERT_NE(writer, nullptr);
+  ASSERT_EQ(::truncate((dir / "long.tmp").c_str(), static_cast<off_t>(kLastIndexedRecordOffset)),
+            0);
+  EXPECT_EQ(ClipWriterAppend(writer, a), 100);
+  EXPECT_EQ(ClipWriterAppend(writer, b), kFormatsErrTooLarge);
+  EXPECT_EQ(ClipWriterBytes(writer), kLastIndexedRecordOffset + 100);
+  EXPECT_EQ(ClipWriterClose(writer), 1) << "a full clip is a whole clip";
+  EXPECT_EQ(std::filesystem::file_size(dir / "long.tmp"), kLastIndexedRecordOffset + 100);
+  std::filesystem::remove(dir / "long.tmp");
 
   writer = ClipWriterCreate("/dev/full");
   ASSERT_NE(writer, nullptr);

@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "formats/avi_writer.h"
+#include "formats/clip_index.h"
 #include "formats/formats_codes.h"
 #include "tests/support/test_env.h"
 #include "tests/viewer/decode_test_support.h"
@@ -197,6 +198,28 @@ TEST(Recording, AFullFileEndsTheRecordingAndKeepsWhatWasWritten) {
   // A new recording starts with a clean slate.
   ASSERT_EQ(recordClip(live.window, live.decoding, 1, (dir / "next.vrx").string()), 1);
   EXPECT_EQ(recordingFailure(recorders, false).code, 0);
+}
+
+// A clip may grow only as far as its index can point: the record that would start beyond that ends
+// the recording, which keeps every record a player can reach and gets its name.
+TEST(Recording, AClipEndsWhereItsIndexCanPointNoFurther) {
+  TempDir dir;
+  Live live;
+  const auto a = frame(1);
+  ASSERT_EQ(recordClip(live.window, live.decoding, 1, (dir / "long.vrx").string()), 1);
+  ASSERT_EQ(live.deliver(0, a), 1);
+  // Stands in for hours of records (a sparse file): the next record starts at the last offset.
+  ASSERT_EQ(
+      ::truncate((dir / "long.tmp").c_str(), static_cast<off_t>(formats::kLastIndexedRecordOffset)),
+      0);
+  ASSERT_EQ(live.deliver(0, a), 1);
+  PaneRecorders& recorders = live.decoding.panes[0].recorders;
+  EXPECT_TRUE(recordingMarkShown(recorders));
+  ASSERT_EQ(live.deliver(0, a), 1);
+  EXPECT_FALSE(recordingMarkShown(recorders));
+  EXPECT_EQ(recordingFailure(recorders, false).code, formats::kFormatsErrTooLarge);
+  EXPECT_FALSE(fs::exists(dir / "long.tmp"));
+  EXPECT_EQ(fs::file_size(dir / "long.vrx"), formats::kLastIndexedRecordOffset + a.size());
 }
 
 // Every frame went in, but the index at the end cannot be written: the file still gets its name
