@@ -103,7 +103,11 @@ int main(int argc, char** argv) {
   app.add_flag("--verbose", verbose, "print the diagnostic traces");
   info_flag->excludes(raw);
   kv4r::tools::RecordingOptions recording;
-  kv4r::tools::addRecordingOptions(app, recording);
+  // A run does one of the three; files asked for beside the other two would silently not be made.
+  for (CLI::Option* output : kv4r::tools::addRecordingOptions(app, recording)) {
+    info_flag->excludes(output);
+    raw->excludes(output);
+  }
   CLI11_PARSE(app, argc, argv);
   kv4r::platform::setTraceEnabled(verbose);
   // Output that nobody reads any more (a closed pipe, "| head") must not end a run before it has

@@ -244,16 +244,18 @@ void quietRuntimeDirNotice(QtMsgType type, const QMessageLogContext& context, co
 
 }  // namespace
 
-void addRecordingOptions(CLI::App& app, RecordingOptions& recording) {
-  app.add_option("--vrx", recording.vrx,
-                 "record each camera to a clip; %c stands for the camera number");
-  app.add_option("--avi", recording.avi, "record each camera to an AVI file; %c as for --vrx");
-  app.add_option("--jpg", recording.jpg,
-                 "save one JPEG snapshot per camera once pictures flow; %c as for --vrx");
-  app.add_option("--bmp", recording.bmp,
-                 "save one bitmap snapshot per camera once pictures flow; %c as for --vrx");
+std::vector<CLI::Option*> addRecordingOptions(CLI::App& app, RecordingOptions& recording) {
+  std::vector<CLI::Option*> outputs = {
+      app.add_option("--vrx", recording.vrx,
+                     "record each camera to a clip; %c stands for the camera number"),
+      app.add_option("--avi", recording.avi, "record each camera to an AVI file; %c as for --vrx"),
+      app.add_option("--jpg", recording.jpg,
+                     "save one JPEG snapshot per camera once pictures flow; %c as for --vrx"),
+      app.add_option("--bmp", recording.bmp,
+                     "save one bitmap snapshot per camera once pictures flow; %c as for --vrx")};
   app.add_option("--key", recording.key, "the key of protected frames (answers the key request)")
       ->each([&recording](const std::string&) { recording.key_given = true; });
+  return outputs;
 }
 
 bool recordingRequested(const RecordingOptions& r) {

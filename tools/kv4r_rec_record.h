@@ -8,12 +8,14 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "tools/kv4r_rec.h"
 
 namespace CLI {
 class App;
-}
+class Option;
+}  // namespace CLI
 
 namespace kv4r::tools {
 
@@ -26,8 +28,8 @@ struct RecordingOptions {
   bool key_given = false;
 };
 
-// Adds --vrx, --avi, --jpg, --bmp and --key to `app`.
-void addRecordingOptions(CLI::App& app, RecordingOptions& recording);
+// Adds --vrx, --avi, --jpg, --bmp and --key to `app`. Returns the four that ask for files.
+std::vector<CLI::Option*> addRecordingOptions(CLI::App& app, RecordingOptions& recording);
 
 // Whether any recording or snapshot was asked for.
 [[nodiscard]] bool recordingRequested(const RecordingOptions& recording);

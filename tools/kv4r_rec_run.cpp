@@ -275,18 +275,23 @@ int runRecRaw(const RecOptions& options) {
   RecProgress progress(start);
   bool refused = false;
   for (;;) {
-    std::unique_lock lock(recorder.mutex);
-    recorder.changed.wait_for(lock, std::chrono::milliseconds(100));
-    if (recorder.refused_posts > 0) {
-      refused = true;
-      break;
+    long long written = 0;
+    {
+      std::unique_lock lock(recorder.mutex);
+      recorder.changed.wait_for(lock, std::chrono::milliseconds(100));
+      if (recorder.refused_posts > 0) {
+        refused = true;
+        break;
+      }
+      if (recorder.write_failed) break;
+      written = recorder.written;
     }
-    if (recorder.write_failed) break;
-    if (options.frames > 0 && recorder.written >= options.frames) break;
+    if (options.frames > 0 && written >= options.frames) break;
     const auto now = std::chrono::steady_clock::now();
     if (options.seconds > 0 && now - start >= std::chrono::duration<double>(options.seconds)) break;
     if (stopRequested()) break;
-    progress.tick(now, recorder.written);
+    // Not under the lock: a stalled stderr must not hold up the delivering thread.
+    progress.tick(now, written);
   }
   ending.store(true);
   if (refused) {
@@ -301,7 +306,13 @@ int runRecRaw(const RecOptions& options) {
     }
   }
   std::printf("total: %lld frames\n", recorder.written);
-  return refused || recorder.write_failed ? 1 : 0;
+  if (refused || recorder.write_failed) return 1;
+  if (recorder.written == 0) {
+    std::fprintf(stderr, "kv4r_rec: no frames came; nothing was written to %s\n",
+                 options.raw_dir.c_str());
+    return 1;
+  }
+  return 0;
 }
 
 }  // namespace kv4r::tools

@@ -155,6 +155,20 @@ TEST(Kv4rRec, RawDirGetsEveryRecordOfTheWantedCamerasAsDelivered) {
   EXPECT_EQ(files, 12);
 }
 
+// A stream that never delivers leaves the folder empty: that is no success.
+TEST(Kv4rRec, RawDirThatGotNoRecordFails) {
+  sim::Scenario scenario = sim::defaultScenario();
+  scenario.faults.page_without_boundary = true;
+  auto simulator = startSim(scenario);
+  TempDir dir;
+  const auto result =
+      runProgram(programPath("kv4r_rec"), {address(simulator.get()), "--cameras", "1", "--seconds",
+                                           "1", "--raw-dir", (dir / "raw").string()});
+  EXPECT_EQ(result.exit_status, 1) << result.out << result.err;
+  EXPECT_NE(result.out.find("total: 0 frames\n"), std::string::npos) << result.out;
+  EXPECT_NE(result.err.find("no frames came"), std::string::npos) << result.err;
+}
+
 TEST(Kv4rRec, CamerasTheServerLacksAreNamedAndAloneEndTheRunAtOnce) {
   sim::Scenario scenario = sim::defaultScenario();
   scenario.camera_count = 2;
@@ -249,6 +263,15 @@ TEST(Kv4rRec, BadArgumentsAreRefused) {
       << negative_id.err;
   EXPECT_NE(runProgram(rec, {"127.0.0.1", "--raw-dir", "x", "--cameras", "5"}).exit_status, 0);
   EXPECT_NE(runProgram(rec, {"127.0.0.1", "--info", "--raw-dir", "x"}).exit_status, 0);
+  // Files asked for beside --info or --raw-dir would not be made: refused, not ignored.
+  const auto info_and_clip = runProgram(rec, {"127.0.0.1", "--info", "--vrx", "c%c.vrx"});
+  EXPECT_GT(info_and_clip.exit_status, 1);
+  EXPECT_NE(info_and_clip.err.find("--info excludes --vrx"), std::string::npos)
+      << info_and_clip.err;
+  const auto raw_and_snapshot = runProgram(rec, {"127.0.0.1", "--raw-dir", "x", "--jpg", "s.jpg"});
+  EXPECT_GT(raw_and_snapshot.exit_status, 1);
+  EXPECT_NE(raw_and_snapshot.err.find("--raw-dir excludes --jpg"), std::string::npos)
+      << raw_and_snapshot.err;
   EXPECT_NE(runProgram(rec, {"127.0.0.1", "--raw-dir", "x", "--frames", "3", "--seconds", "1"})
                 .exit_status,
             0);
