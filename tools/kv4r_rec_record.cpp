@@ -14,7 +14,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <memory>
+#include <set>
 #include <tuple>
 #include <vector>
 
@@ -222,6 +224,52 @@ bool holdsNoFrame(const Recording& r) {
   return formats::AviFileFrames(r.final_path) == 0;
 }
 
+// One file a run is asked to write.
+struct Output {
+  int camera = 0;
+  const char* what = "";
+  const std::string* pattern = nullptr;
+  std::string path;
+};
+
+// Whether every file the run is asked to write for `cameras` has a name of its own. Two outputs
+// of one name would overwrite each other (snapshots) or leave all but one recording in a working
+// file; each such pair is named on stderr before anything is streamed.
+bool outputNamesAreDistinct(const RecordingOptions& recording, const std::vector<int>& cameras) {
+  std::vector<Output> outputs;
+  for (int camera : cameras) {
+    for (const auto& [pattern, what, extension] :
+         {std::tuple{&recording.vrx, "clip", ".vrx"},
+          std::tuple{&recording.avi, "AVI file", ".avi"},
+          std::tuple{&recording.jpg, "JPEG snapshot", ""},
+          std::tuple{&recording.bmp, "bitmap snapshot", ""}}) {
+      if (pattern->empty()) continue;
+      std::string path = cameraPath(*pattern, camera);
+      if (*extension != '\0') path = formats::replaceExtension(path, extension);
+      outputs.push_back({camera, what, pattern, path});
+    }
+  }
+  // Each name that is taken twice is told once, with the first two outputs that want it.
+  std::map<std::filesystem::path, const Output*> first_by_name;
+  std::set<std::filesystem::path> told;
+  for (const Output& output : outputs) {
+    std::error_code error;
+    const std::filesystem::path name =
+        std::filesystem::absolute(output.path, error).lexically_normal();
+    const auto [it, first] = first_by_name.emplace(name, &output);
+    if (first || !told.insert(name).second) continue;
+    const Output& earlier = *it->second;
+    const bool one_pattern_for_cameras =
+        earlier.pattern == output.pattern && output.pattern->find("%c") == std::string::npos;
+    std::fprintf(
+        stderr,
+        "kv4r_rec: the %s of camera %d and the %s of camera %d would both be written to %s%s\n",
+        earlier.what, earlier.camera, output.what, output.camera, output.path.c_str(),
+        one_pattern_for_cameras ? " (put %c in the path)" : "");
+  }
+  return told.empty();
+}
+
 // Offscreen platform unless the user chose one, so that no display is needed.
 void useOffscreenPlatform() {
   if (std::getenv("QT_QPA_PLATFORM") == nullptr) setenv("QT_QPA_PLATFORM", "offscreen", 0);
@@ -356,6 +404,14 @@ int runRecRecord(const RecOptions& options, const RecordingOptions& recording) {
   // Cameras the server does not have are left out of the summary unless they were asked for.
   const int server_cameras = widget->viewer().info.camera_count;
   if (!checkAskedCameras(options.cameras, server_cameras)) {
+    (void)host.put("strIpAddr", Variant::fromString(""));
+    return 1;
+  }
+  std::vector<int> running_cameras;
+  for (const CameraWork& w : work) {
+    if (w.camera <= server_cameras) running_cameras.push_back(w.camera);
+  }
+  if (!outputNamesAreDistinct(recording, running_cameras)) {
     (void)host.put("strIpAddr", Variant::fromString(""));
     return 1;
   }

@@ -465,14 +465,29 @@ TEST(Kv4rRecRecording, FailuresEndWithExitStatusOne) {
     EXPECT_FALSE(fs::exists(dir / "l1.vrx"));
   }
   {
-    SCOPED_TRACE("two cameras into one clip");
+    SCOPED_TRACE("two outputs of one name");
+    // Named before anything is streamed: nothing is written.
     const std::string clip = (dir / "both.vrx").string();
     const auto result = runProgram(programPath("kv4r_rec"),
                                    {good, "--cameras", "1,2", "--vrx", clip, "--seconds", "2"});
     EXPECT_EQ(result.exit_status, 1);
-    EXPECT_NE(result.err.find("put %c in the path"), std::string::npos) << result.err;
-    // The camera that got the name keeps a sound clip.
-    EXPECT_TRUE(clipVerifies(clip));
+    EXPECT_NE(result.err.find("the clip of camera 1 and the clip of camera 2 would both be written "
+                              "to " +
+                              clip + " (put %c in the path)"),
+              std::string::npos)
+        << result.err;
+    EXPECT_FALSE(fs::exists(clip));
+    const std::string snapshot = (dir / "s%c.pic").string();
+    const auto snapshots =
+        runProgram(programPath("kv4r_rec"), {good, "--cameras", "2", "--jpg", snapshot, "--bmp",
+                                             (dir / "." / "s%c.pic").string(), "--seconds", "2"});
+    EXPECT_EQ(snapshots.exit_status, 1);
+    EXPECT_NE(
+        snapshots.err.find("the JPEG snapshot of camera 2 and the bitmap snapshot of camera 2 "
+                           "would both be written to"),
+        std::string::npos)
+        << snapshots.err;
+    EXPECT_FALSE(fs::exists(dir / "s2.pic"));
   }
   {
     SCOPED_TRACE("a file that fills up");
