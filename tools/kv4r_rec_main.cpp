@@ -56,6 +56,12 @@ CLI::Validator serverAddressCheck() {
                             port.find_first_not_of("0123456789") == std::string_view::npos;
         const long value = digits ? std::strtol(std::string(port).c_str(), nullptr, 10) : 0;
         if (value >= 1 && value <= 65535) return {};
+        // The address ends at its first '/', so a '/' in a password leaves part of the password
+        // where the port is read: that part is not shown.
+        if (text.find('@') != std::string::npos && cleaned.find('@') == std::string::npos) {
+          return "the port must be a number from 1 to 65535 (a user name or password with a '/' "
+                 "cannot be given in the address)";
+        }
         return "the port must be a number from 1 to 65535, not \"" + std::string(port) + "\"";
       },
       "ADDRESS");

@@ -283,6 +283,8 @@ TEST(Kv4rRec, BadArgumentsAreRefused) {
       {"127.0.0.1:99999", "not \"99999\""},
       {"127.0.0.1:0x50", "not \"0x50\""},
       {"user:secret@127.0.0.1:", "not \"\""},
+      // The address ends at the first '/', so the port would be read from inside the password.
+      {"http://user:sec/secret@127.0.0.1:80", "with a '/' cannot be given"},
   };
   for (const auto& [url, why] : bad_urls) {
     const auto refused = runProgram(rec, {url, "--info"});
