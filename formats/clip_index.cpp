@@ -110,9 +110,21 @@ int scanIntoIndex(const std::string& clip_path, std::string* index_path,
   int result = 0;
   std::int64_t position = 0;
   std::uint8_t fixed[kRecordFixedSize];
+  // Every record starts with the JPEG start marker. For the tools (which ask where the scan
+  // stopped), bytes behind the first record that do not are damage: bytes written between records,
+  // or a length that lies and leaves the walk inside the next record. The scan ends there rather
+  // than reading on through lengths of nonsense or taking them for the cut end of an interrupted
+  // recording. The player's index reads on as it always has.
+  auto no_record_at = [&](std::int64_t offset, ssize_t got) {
+    if (stop == nullptr || offset == 0 || got <= 0) return false;
+    if (fixed[0] == 0xFF && (got < 2 || fixed[1] == 0xD8)) return false;
+    *stop = {offset, kFormatsErrBadRecord};
+    return true;
+  };
   while (position < clip_size) {
     const ssize_t got = io::preadFull(clip, fixed, sizeof fixed, position);
     if (got != static_cast<ssize_t>(sizeof fixed)) {
+      if (no_record_at(position, got)) break;
       if (cut_at != nullptr && got >= 0) {
         *cut_at = position;
       } else {
@@ -129,6 +141,7 @@ int scanIntoIndex(const std::string& clip_path, std::string* index_path,
       if (stop != nullptr) *stop = {record_offset, kFormatsErrTooLarge};
       break;
     }
+    if (no_record_at(record_offset, got)) break;
     // A length below the fixed part cannot move the scan forward: the clip ends here, and the
     // record that claims it is not entered (it could never be read).
     if (header.record_length < kRecordFixedSize) {

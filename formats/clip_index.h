@@ -74,12 +74,17 @@ using IndexProgressFn = std::function<int(int code, std::int64_t value)>;
 // With `cut_at`, only whole records are entered: a record that the end of the clip cuts short, in
 // its fixed part or in its body (what an interrupted recording leaves), ends the scan without an
 // entry and without a failure, and *cut_at receives its offset (-1 when every record is whole).
-// `stop` (optional) receives the record at which a record_length below 60 or the 32-bit offset
-// limit ended the scan before the end of the clip (the records behind it are not entered).
+// `stop` (optional) receives the record at which a record_length below 60, the 32-bit offset
+// limit or bytes that are no record ended the scan before the end of the clip (the records behind
+// it are not entered). With `stop`, a "record" after the first whose bytes 0-1 are not the JPEG
+// start marker FF D8 ends the scan as damage, also when the end of the clip cuts it short (it is
+// then not reported through `cut_at`); without `stop` such bytes are scanned as BuildClipIndex
+// scans them.
 struct IndexScanStop {
   std::int64_t offset = -1;  // of that record; -1 when nothing ended the scan early
   // kFormatsErrTooShort: its record_length is below 60; kFormatsErrTooLarge: it starts beyond
-  // 4 GiB - 1; 0 when offset is -1.
+  // 4 GiB - 1; kFormatsErrBadRecord: its bytes 0-1 are not FF D8, so the clip is damaged there;
+  // 0 when offset is -1.
   int code = 0;
 };
 [[nodiscard]] int IndexClipInMemory(const std::string& clip_path, const IndexProgressFn& progress,

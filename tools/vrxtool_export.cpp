@@ -141,6 +141,11 @@ int runExport(const std::string& clip_path, const std::string& avi_path,
                  "vrxtool export: warning: the record at offset %lld claims fewer than 60 bytes; "
                  "it and the records behind it are left out\n",
                  static_cast<long long>(stop.offset));
+  } else if (stop.code == formats::kFormatsErrBadRecord) {
+    std::fprintf(stderr,
+                 "vrxtool export: warning: the bytes at offset %lld are not a frame record; the "
+                 "clip is damaged there, and the records behind it are left out\n",
+                 static_cast<long long>(stop.offset));
   } else if (stop.code == formats::kFormatsErrTooLarge) {
     std::fprintf(
         stderr,

@@ -188,6 +188,48 @@ TEST_F(ClipIndexTest, InMemoryIndexSaysWhichRecordEndedItEarly) {
   EXPECT_EQ(stop.code, kFormatsErrTooLarge);
 }
 
+// The tools' scan (asked where it stopped) takes bytes that do not start as a record for damage:
+// bytes written between records, or a length that lies and leaves the walk inside the next record.
+// The player's index reads on as it always has.
+TEST_F(ClipIndexTest, InMemoryIndexStopsWhereTheBytesAreNoRecord) {
+  Bytes junk(200, 0);
+  (void)writeBe32(junk, kOffRecordLength, 200);
+  const std::string between = clip(concat({syntheticRecord(100), junk, syntheticRecord(100)}));
+  std::vector<ClipIndexEntry> entries;
+  std::int64_t cut_at = 0;
+  IndexScanStop stop;
+  ASSERT_EQ(IndexClipInMemory(between, {}, &entries, &cut_at, &stop), 1);
+  EXPECT_EQ(stop.offset, 100);
+  EXPECT_EQ(stop.code, kFormatsErrBadRecord);
+  EXPECT_EQ(cut_at, -1);
+  EXPECT_EQ(BuildClipIndex(between, nullptr, {}), 3);
+
+  // One byte too long: the walk lands at byte 1 of the second record and reads a length far past
+  // the end of the clip there, which is no interrupted recording.
+  Bytes liar = syntheticRecord(100);
+  (void)writeBe32(liar, kOffRecordLength, 101);
+  const std::string misaligned = clip(concat({liar, syntheticRecord(100), syntheticRecord(100)}));
+  ASSERT_EQ(IndexClipInMemory(misaligned, {}, &entries, &cut_at, &stop), 1);
+  EXPECT_EQ(stop.offset, 101);
+  EXPECT_EQ(stop.code, kFormatsErrBadRecord);
+  EXPECT_EQ(cut_at, -1);
+  ASSERT_EQ(IndexClipInMemory(misaligned, {}, &entries, &cut_at), 1);
+  EXPECT_EQ(cut_at, 101);  // without `stop`, as before
+
+  // Fewer than 60 bytes of junk behind the last record.
+  const std::string tail = clip(concat({syntheticRecord(100), Bytes(30, 0)}));
+  ASSERT_EQ(IndexClipInMemory(tail, {}, &entries, &cut_at, &stop), 1);
+  EXPECT_EQ(stop.offset, 100);
+  EXPECT_EQ(stop.code, kFormatsErrBadRecord);
+  EXPECT_EQ(cut_at, -1);
+  // A real record cut inside its fixed part is still the end of an interrupted recording.
+  const Bytes whole = concat({syntheticRecord(100), syntheticRecord(100)});
+  const std::string cut = clip(Bytes(whole.begin(), whole.begin() + 130));
+  ASSERT_EQ(IndexClipInMemory(cut, {}, &entries, &cut_at, &stop), 1);
+  EXPECT_EQ(stop.code, 0);
+  EXPECT_EQ(cut_at, 100);
+}
+
 TEST_F(ClipIndexTest, RecordLyingAboutALongerLengthSwallowsTheRest) {
   Bytes liar = syntheticRecord(100);
   (void)writeBe32(liar, kOffRecordLength, 150);

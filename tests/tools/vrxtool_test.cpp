@@ -254,6 +254,41 @@ TEST_F(VrxtoolTest, ExportOfAClipDamagedInTheMiddleKeepsTheFramesBeforeAndFails)
   EXPECT_EQ(exported[48], 10);  // the frames before the damage are kept
 }
 
+// Bytes inside a clip that are no record: written between two records, or reached by a record
+// whose length is one too large. Neither is an interrupted recording.
+TEST_F(VrxtoolTest, BytesThatAreNoRecordAreDamageForExport) {
+  const std::vector<Bytes> records = makeClip(6);
+  const std::size_t fourth_at = records[0].size() + records[1].size() + records[2].size();
+  Bytes junk(200, 0);
+  ASSERT_EQ(writeBe32(junk, kOffRecordLength, 200), 1);
+  const Bytes between = testing::concat(
+      {records[0], records[1], records[2], junk, records[3], records[4], records[5]});
+  std::vector<Bytes> lying = records;
+  ASSERT_EQ(writeBe32(lying[2], kOffRecordLength, static_cast<std::uint32_t>(lying[2].size() + 1)),
+            1);
+  const std::string between_at = std::to_string(fourth_at);
+  const std::string lying_at = std::to_string(fourth_at + 1);
+
+  struct Case {
+    const char* what;
+    Bytes bytes;
+    std::string damaged_at;
+  };
+  for (const Case& c : {Case{"between", between, between_at},
+                        Case{"lying length", testing::concat(lying), lying_at}}) {
+    testing::writeBytes(clip_, c.bytes);
+    const std::filesystem::path avi = dir_ / "out.avi";
+    std::filesystem::remove(avi);
+    ProgramResult r = vrxtool({"export", clip_.string(), avi.string()});
+    EXPECT_EQ(r.exit_status, 1) << c.what;
+    EXPECT_EQ(r.out, "Complete. 3/3 frames is recorded\n") << c.what;
+    EXPECT_EQ(r.err, "vrxtool export: warning: the bytes at offset " + c.damaged_at +
+                         " are not a frame record; the clip is damaged there, and the records "
+                         "behind it are left out\n")
+        << c.what;
+  }
+}
+
 TEST_F(VrxtoolTest, AnInterruptedExportLeavesNoPartialFileAndKeepsTheFileItWasToReplace) {
   // A long clip, so that the export is still writing when the signal comes.
   const std::vector<Bytes> ten = makeClip(10);
