@@ -32,6 +32,8 @@ int scanClip(ClipFile* clip, const std::function<int(const ClipRecordInfo&)>& vi
       return 1;
     }
     info.complete = offset + info.header.record_length <= end->clip_size;
+    info.start_marker = fixed[0] == 0xFF && fixed[1] == 0xD8;
+    info.starts_like_record = startsLikeRecord(std::span(fixed, 4));
     ++end->records;
     offset += info.header.record_length;
     end->end_offset = offset;

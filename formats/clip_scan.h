@@ -17,6 +17,11 @@ struct ClipRecordInfo {
   std::int64_t offset = 0;  // of the record's first byte
   FrameHeader header;       // its fixed part
   bool complete = false;    // all record_length bytes lie inside the file
+  // Whether its bytes 0-1 are the JPEG start marker FF D8, and whether bytes 0-3 are FF D8 FF
+  // E0..EF as every record begins. Bytes that are not are no record: the walk has left the records
+  // there (bytes written between them, a record length that lies).
+  bool start_marker = false;
+  bool starts_like_record = false;
 };
 
 // How a walk ended.

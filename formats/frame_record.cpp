@@ -87,6 +87,14 @@ int parseFrameHeader(std::span<const std::uint8_t> record, FrameHeader* header) 
   return 1;
 }
 
+bool startsLikeRecord(std::span<const std::uint8_t> lead) {
+  if (lead.empty()) return false;
+  if (lead[0] != 0xFF) return false;
+  if (lead.size() > 1 && lead[1] != 0xD8) return false;
+  if (lead.size() > 2 && lead[2] != 0xFF) return false;
+  return lead.size() < 4 || (lead[3] & 0xF0) == 0xE0;
+}
+
 int checkFrameRecord(std::span<const std::uint8_t> record, std::string* why) {
   auto fail = [why](int code, const char* reason) {
     if (why) *why = reason;

@@ -69,6 +69,11 @@ struct FrameHeader {
 // nothing else (see checkFrameRecord).
 [[nodiscard]] int parseFrameHeader(std::span<const std::uint8_t> record, FrameHeader* header);
 
+// Whether `lead`, the first bytes of a record (up to four: as many as there are), begins as every
+// record does: FF D8 (start of image), then FF E0..EF (its application segment). Only the bytes
+// given are compared; an empty span gives false.
+[[nodiscard]] bool startsLikeRecord(std::span<const std::uint8_t> lead);
+
 // A whole-record check for tools: start-of-image and APPn markers, 56 <= app_length, record_length
 // equal to the span's size and at least 60 + app_length - 56 + 2, end-of-image marker at the end,
 // coding bits 0-1 clear. 1 when sound, else kFormatsErrTooShort or kFormatsErrBadRecord; `why`

@@ -31,6 +31,24 @@ void warnCutRecord(std::int64_t offset) {
                static_cast<long long>(offset));
 }
 
+// Bytes where a record should start that do not start like one: bytes written between records, or
+// a record length that lies and leaves the walk inside the next record. They are no picture, and
+// a cut "record" that is none is no interrupted recording either.
+void reportNoRecord(std::int64_t offset) {
+  std::fprintf(stderr,
+               "vrxtool extract: the clip is damaged at offset %lld: the bytes there are not a "
+               "frame record and are left out\n",
+               static_cast<long long>(offset));
+}
+
+// Whether the bytes at `offset`, where the clip ends inside what would be a record's fixed part,
+// start like a record.
+bool cutStartsLikeRecord(formats::ClipFile* clip, std::int64_t offset) {
+  std::uint8_t lead[4] = {};
+  const std::int64_t got = formats::readClipBytes(clip, offset, lead);
+  return got > 0 && formats::startsLikeRecord(std::span(lead, static_cast<std::size_t>(got)));
+}
+
 }  // namespace
 
 int runExtract(const std::string& clip_path, const std::string& folder) {
@@ -56,6 +74,11 @@ int runExtract(const std::string& clip_path, const std::string& folder) {
       clip.get(),
       [&](const formats::ClipRecordInfo& record) {
         const std::uint32_t length = record.header.record_length;
+        if (!record.start_marker || (!record.complete && !record.starts_like_record)) {
+          reportNoRecord(record.offset);
+          ++failed;
+          return 1;
+        }
         if (!record.complete) {
           warnCutRecord(record.offset);
           return 1;
@@ -88,8 +111,12 @@ int runExtract(const std::string& clip_path, const std::string& folder) {
                  formats::formatsCodeName(scanned));
     return 1;
   }
-  if (end.stop_code == formats::kFormatsErrShortRead) {
+  if (end.stop_code == formats::kFormatsErrShortRead &&
+      cutStartsLikeRecord(clip.get(), end.end_offset)) {
     warnCutRecord(end.end_offset);
+  } else if (end.stop_code == formats::kFormatsErrShortRead) {
+    reportNoRecord(end.end_offset);
+    ++failed;
   } else if (end.stop_code != 0) {
     std::fprintf(stderr, "vrxtool extract: the clip is damaged at offset %lld (%s)\n",
                  static_cast<long long>(end.end_offset), formats::formatsCodeName(end.stop_code));

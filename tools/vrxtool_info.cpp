@@ -57,10 +57,19 @@ int runInfo(const std::string& clip_path) {
   formats::ClipRecordInfo first_record;
   bool have_first = false;
   bool cut_short = false;
+  int records = 0;
+  std::int64_t no_record_at = -1;
   formats::ClipScanEnd end;
   const int scanned = formats::scanClip(
       clip.get(),
       [&](const formats::ClipRecordInfo& record) {
+        // Bytes behind the first record that do not start with the JPEG start marker are no
+        // record: the walk has left the records, and what it would read on is nonsense.
+        if (record.position > 0 && !record.start_marker) {
+          no_record_at = record.offset;
+          return 0;
+        }
+        ++records;
         if (!have_first) {
           first = stampOf(record.header);
           first_record = record;
@@ -78,7 +87,7 @@ int runInfo(const std::string& clip_path) {
     return 1;
   }
 
-  std::printf("records:  %d\n", end.records);
+  std::printf("records:  %d\n", records);
   std::string camera_list;
   for (int camera : cameras) {
     camera_list += (camera_list.empty() ? "" : ", ") + std::to_string(camera);
@@ -108,6 +117,11 @@ int runInfo(const std::string& clip_path) {
                  "vrxtool info: warning: the record at offset %lld claims fewer than 60 bytes; "
                  "the clip is read as ending there\n",
                  static_cast<long long>(end.end_offset));
+  } else if (no_record_at >= 0) {
+    std::fprintf(stderr,
+                 "vrxtool info: warning: the bytes at offset %lld are not a frame record; the clip "
+                 "is damaged there and is read as ending there\n",
+                 static_cast<long long>(no_record_at));
   } else if (cut_short) {
     std::fprintf(stderr,
                  "vrxtool info: warning: the last record is cut short by the end of the clip\n");

@@ -330,6 +330,29 @@ TEST_F(ClipIndexTest, ScanVisitsEveryRecordAndSaysWhyItStopped) {
   EXPECT_EQ(end.stop_code, kFormatsErrTooShort);
   EXPECT_EQ(end.end_offset, 100);
 
+  // Where a record should start: the start marker, and the application segment behind it.
+  Bytes no_app = syntheticRecord(100);
+  no_app[3] = 0xC0;
+  Bytes junk(100, 0);
+  (void)writeBe32(junk, kOffRecordLength, 100);
+  file.reset(ClipFileOpen(clip(concat({syntheticRecord(100), no_app, junk}))));
+  std::vector<std::pair<bool, bool>> starts;
+  ASSERT_EQ(scanClip(
+                file.get(),
+                [&starts](const ClipRecordInfo& info) {
+                  starts.emplace_back(info.start_marker, info.starts_like_record);
+                  return 1;
+                },
+                &end),
+            1);
+  EXPECT_EQ(starts,
+            (std::vector<std::pair<bool, bool>>{{true, true}, {true, false}, {false, false}}));
+  const std::uint8_t lead[] = {0xFF, 0xD8, 0xFF, 0xE2};
+  EXPECT_TRUE(startsLikeRecord(lead));
+  EXPECT_TRUE(startsLikeRecord(std::span(lead, 1)));  // as much as the clip holds
+  EXPECT_FALSE(startsLikeRecord(std::span(lead + 1, 3)));
+  EXPECT_FALSE(startsLikeRecord({}));
+
   file.reset(ClipFileOpen(clip(Bytes(30, 0xFF))));
   ASSERT_EQ(scanClip(file.get(), {}, &end), 1);
   EXPECT_EQ(end.stop_code, kFormatsErrShortRead);

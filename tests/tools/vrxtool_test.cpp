@@ -255,8 +255,9 @@ TEST_F(VrxtoolTest, ExportOfAClipDamagedInTheMiddleKeepsTheFramesBeforeAndFails)
 }
 
 // Bytes inside a clip that are no record: written between two records, or reached by a record
-// whose length is one too large. Neither is an interrupted recording.
-TEST_F(VrxtoolTest, BytesThatAreNoRecordAreDamageForExport) {
+// whose length is one too large. Neither is an interrupted recording, and neither passes as a
+// picture.
+TEST_F(VrxtoolTest, BytesThatAreNoRecordAreDamageForExportExtractAndInfo) {
   const std::vector<Bytes> records = makeClip(6);
   const std::size_t fourth_at = records[0].size() + records[1].size() + records[2].size();
   Bytes junk(200, 0);
@@ -273,9 +274,10 @@ TEST_F(VrxtoolTest, BytesThatAreNoRecordAreDamageForExport) {
     const char* what;
     Bytes bytes;
     std::string damaged_at;
+    int pictures;  // extracted: every record that is one
   };
-  for (const Case& c : {Case{"between", between, between_at},
-                        Case{"lying length", testing::concat(lying), lying_at}}) {
+  for (const Case& c : {Case{"between", between, between_at, 6},
+                        Case{"lying length", testing::concat(lying), lying_at, 3}}) {
     testing::writeBytes(clip_, c.bytes);
     const std::filesystem::path avi = dir_ / "out.avi";
     std::filesystem::remove(avi);
@@ -285,6 +287,34 @@ TEST_F(VrxtoolTest, BytesThatAreNoRecordAreDamageForExport) {
     EXPECT_EQ(r.err, "vrxtool export: warning: the bytes at offset " + c.damaged_at +
                          " are not a frame record; the clip is damaged there, and the records "
                          "behind it are left out\n")
+        << c.what;
+
+    const std::filesystem::path pics = dir_ / "pics";
+    std::filesystem::remove_all(pics);
+    r = vrxtool({"extract", clip_.string(), pics.string()});
+    EXPECT_EQ(r.exit_status, 1) << c.what;
+    EXPECT_EQ(r.err, "vrxtool extract: the clip is damaged at offset " + c.damaged_at +
+                         ": the bytes there are not a frame record and are left out\n")
+        << c.what;
+    EXPECT_EQ(r.out, std::to_string(c.pictures) + " pictures written to " + pics.string() + "\n")
+        << c.what;
+    int pictures = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(pics)) {
+      const Bytes picture = testing::readBytes(entry.path());
+      ASSERT_GE(picture.size(), 2u) << entry.path();
+      EXPECT_TRUE(picture[0] == 0xFF && picture[1] == 0xD8) << entry.path();
+      ++pictures;
+    }
+    EXPECT_EQ(pictures, c.pictures) << c.what;
+
+    r = vrxtool({"info", clip_.string()});
+    EXPECT_EQ(r.exit_status, 0) << c.what;
+    EXPECT_NE(r.out.find("records:  3\n"), std::string::npos) << c.what << r.out;
+    EXPECT_NE(r.out.find("last:     2004-05-06 10:00:00.20\n"), std::string::npos)
+        << c.what << r.out;
+    EXPECT_EQ(r.err, "vrxtool info: warning: the bytes at offset " + c.damaged_at +
+                         " are not a frame record; the clip is damaged there and is read as "
+                         "ending there\n")
         << c.what;
   }
 }
@@ -378,6 +408,15 @@ TEST_F(VrxtoolTest, ExtractWritesEachRecordAsAPicture) {
                          " is cut short by the end of the clip and is left out\n");
     EXPECT_EQ(r.out, "2 pictures written to " + pics.string() + "\n");
   }
+  // Bytes behind the last record that do not start like one are no record cut short.
+  testing::writeBytes(clip_, testing::concat({whole, Bytes(30, 0)}));
+  const std::filesystem::path tail = dir_ / "tail";
+  r = vrxtool({"extract", clip_.string(), tail.string()});
+  EXPECT_EQ(r.exit_status, 1);
+  EXPECT_EQ(r.err, "vrxtool extract: the clip is damaged at offset " +
+                       std::to_string(whole.size()) +
+                       ": the bytes there are not a frame record and are left out\n");
+  EXPECT_EQ(r.out, "3 pictures written to " + tail.string() + "\n");
 }
 
 TEST_F(VrxtoolTest, VerifyFindsTheFirstDamagedRecord) {
