@@ -49,6 +49,20 @@ bool cutStartsLikeRecord(formats::ClipFile* clip, std::int64_t offset) {
   return got > 0 && formats::startsLikeRecord(std::span(lead, static_cast<std::size_t>(got)));
 }
 
+// Writes one picture; false when it cannot be written whole, and then no part of it stays under its
+// name (a cut picture would pass for a whole one by its name).
+bool writePicture(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  if (!out.is_open()) return false;
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
+  out.close();
+  if (!out.fail()) return true;
+  std::error_code ignored;
+  std::filesystem::remove(path, ignored);
+  return false;
+}
+
 }  // namespace
 
 int runExtract(const std::string& clip_path, const std::string& folder) {
@@ -92,10 +106,14 @@ int runExtract(const std::string& clip_path, const std::string& folder) {
           return 1;
         }
         bytes.resize(length);
+        if (formats::readClipBytes(clip.get(), record.offset, bytes) != length) {
+          std::fprintf(stderr, "vrxtool extract: record %d at offset %lld: cannot be read\n",
+                       record.position, static_cast<long long>(record.offset));
+          ++failed;
+          return 0;
+        }
         const std::filesystem::path path = std::filesystem::path(folder) / pictureName(record);
-        std::ofstream out(path, std::ios::binary | std::ios::trunc);
-        if (formats::readClipBytes(clip.get(), record.offset, bytes) != length ||
-            !out.write(reinterpret_cast<const char*>(bytes.data()), length) || !out.flush()) {
+        if (!writePicture(path, bytes)) {
           std::fprintf(stderr, "vrxtool extract: cannot write %s\n", path.c_str());
           ++failed;
           return 0;

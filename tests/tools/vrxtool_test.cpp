@@ -419,6 +419,24 @@ TEST_F(VrxtoolTest, ExtractWritesEachRecordAsAPicture) {
   EXPECT_EQ(r.out, "3 pictures written to " + tail.string() + "\n");
 }
 
+TEST_F(VrxtoolTest, ExtractThatCannotWriteAPictureLeavesNoPartOfIt) {
+  makeClip(3);
+  const std::filesystem::path pics = dir_ / "pics";
+  // Every picture is larger than the 4096 bytes a file the program inherits (it ignores the signal
+  // that goes with the limit).
+  rlimit saved{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+  rlimit limited = saved;
+  limited.rlim_cur = 4096;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+  const ProgramResult r = vrxtool({"extract", clip_.string(), pics.string()});
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &saved), 0);
+  EXPECT_EQ(r.exit_status, 1);
+  const std::filesystem::path first = pics / "000000_2004-05-06_10-00-00.00.jpg";
+  EXPECT_EQ(r.err, "vrxtool extract: cannot write " + first.string() + "\n");
+  EXPECT_TRUE(std::filesystem::is_empty(pics)) << "a cut picture is left under its name";
+}
+
 TEST_F(VrxtoolTest, VerifyFindsTheFirstDamagedRecord) {
   std::vector<Bytes> records = makeClip(5);
   ProgramResult r = vrxtool({"verify", clip_.string()});
