@@ -108,6 +108,13 @@ int runExport(const std::string& clip_path, const std::string& avi_path,
   // export of part of the clip must not take its place unasked.
   const std::filesystem::file_type out_type =
       std::filesystem::symlink_status(avi_path, ignored).type();
+  // A folder cannot take the finished file's name, with --force or without: refused before the
+  // whole export is written for nothing.
+  if (out_type == std::filesystem::file_type::directory) {
+    std::fprintf(stderr, "vrxtool export: %s is a folder; give the name of the AVI file to write\n",
+                 avi_path.c_str());
+    return 1;
+  }
   const bool out_taken = out_type != std::filesystem::file_type::not_found &&
                          out_type != std::filesystem::file_type::none;  // none: the writer says why
   if (out_taken && !replace) {

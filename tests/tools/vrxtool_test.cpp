@@ -319,6 +319,24 @@ TEST_F(VrxtoolTest, BytesThatAreNoRecordAreDamageForExportExtractAndInfo) {
   }
 }
 
+TEST_F(VrxtoolTest, ExportRefusesAFolderForItsOutput) {
+  makeClip(3);
+  const std::filesystem::path folder = dir_ / "out.avi";
+  std::filesystem::create_directory(folder);
+  for (const bool force : {false, true}) {
+    std::vector<std::string> args = {"export", clip_.string(), folder.string()};
+    if (force) args.push_back("--force");
+    const ProgramResult r = vrxtool(args);
+    EXPECT_EQ(r.exit_status, 1) << force;
+    EXPECT_EQ(r.out, "") << force;
+    EXPECT_EQ(r.err, "vrxtool export: " + folder.string() +
+                         " is a folder; give the name of the AVI file to write\n")
+        << force;
+    EXPECT_TRUE(std::filesystem::is_directory(folder));
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "out.avi.part"));
+  }
+}
+
 TEST_F(VrxtoolTest, AnInterruptedExportLeavesNoPartialFileAndKeepsTheFileItWasToReplace) {
   // A long clip, so that the export is still writing when the signal comes.
   const std::vector<Bytes> ten = makeClip(10);
