@@ -13,6 +13,7 @@
 #include <optional>
 #include <string>
 
+#include "formats/frame_record.h"
 #include "platform/trace.h"
 #include "tools/vrxtool_commands.h"
 
@@ -26,8 +27,7 @@ bool startsLikeClip(int fd) {
   std::uint8_t start[4] = {};
   const ssize_t got = ::pread(fd, start, sizeof start, 0);
   if (got <= 0) return true;
-  return got == sizeof start && start[0] == 0xFF && start[1] == 0xD8 && start[2] == 0xFF &&
-         (start[3] & 0xF0) == 0xE0;
+  return got == sizeof start && kv4r::formats::startsLikeRecord(start);
 }
 
 // Whether the clip can be read and, with `need_clip_start`, starts like a clip; says why not (exit
