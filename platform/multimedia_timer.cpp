@@ -35,6 +35,9 @@ int MultimediaTimer::setEvent(int delay_ms, int /*resolution_ms*/, Callback call
 }
 
 int MultimediaTimer::kill(int id) {
+  // Ids start at 1; 0 is also what running_id_ holds while no callback runs, so it must not be
+  // waited for.
+  if (id <= 0) return kTimerUnknownId;
   std::unique_lock lock(mutex_);
   const bool known = events_.erase(id) > 0;
   const bool self = std::this_thread::get_id() == thread_.get_id();

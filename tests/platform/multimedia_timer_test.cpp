@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <future>
 #include <mutex>
 
 namespace kv4r::platform {
@@ -109,6 +110,28 @@ TEST(MultimediaTimer, KillWaitsForTheRunningCallbackButNotFromInsideIt) {
   }
   changed.notify_all();
   killer.join();
+}
+
+TEST(MultimediaTimer, KillOfAnIdNeverGivenOutReturnsAtOnce) {
+  for (const int id : {0, -1, -40}) {
+    MultimediaTimer timer;
+    auto killed = std::async(std::launch::async, [&] { return timer.kill(id); });
+    const bool returned = killed.wait_for(std::chrono::seconds(2)) == std::future_status::ready;
+    if (!returned) {
+      // Wake a blocked kill: a callback that changes the table runs while its id is the running
+      // one.
+      ASSERT_GT(timer.setEvent(
+                    1, 1,
+                    [&](int) {
+                      (void)timer.setEvent(
+                          1000, 1, [](int) {}, false);
+                    },
+                    false),
+                0);
+    }
+    EXPECT_TRUE(returned) << "kill(" << id << ") waited with no callback running";
+    EXPECT_EQ(killed.get(), kTimerUnknownId);
+  }
 }
 
 }  // namespace
