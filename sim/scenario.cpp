@@ -285,7 +285,10 @@ Scenario defaultScenario() {
   return scenario;
 }
 
-int validateScenario(Scenario* s, std::string* error) {
+namespace {
+
+// validateScenario; with `key_needed` false a camera in mode 2 or 3 may still lack its key.
+int checkScenario(Scenario* s, std::string* error, bool key_needed) {
   auto bad = [&](const std::string& why) {
     *error = why;
     return kSimErrScenario;
@@ -323,7 +326,7 @@ int validateScenario(Scenario* s, std::string* error) {
       return bad(where +
                  "size: a LINUX server cannot describe 352x112 or 352x144 in modes 2 and 3");
     }
-    if ((c.mode == 2 || c.mode == 3) && s->key.empty()) {
+    if (key_needed && (c.mode == 2 || c.mode == 3) && s->key.empty()) {
       return bad(where + "mode: modes 2 and 3 need a key (--key or \"key\")");
     }
     if (c.source == PictureSource::kClip && c.mode != 0) {
@@ -331,6 +334,12 @@ int validateScenario(Scenario* s, std::string* error) {
     }
   }
   return 1;
+}
+
+}  // namespace
+
+int validateScenario(Scenario* s, std::string* error) {
+  return checkScenario(s, error, true);
 }
 
 int parseScenario(const std::string& json_text, const std::string& base_folder, Scenario* out,
@@ -383,7 +392,9 @@ int parseScenario(const std::string& json_text, const std::string& base_folder, 
       s.user_rights[it.key()] = values;
     }
   }
-  const int rc = validateScenario(&s, error);
+  // The key of modes 2 and 3 may come from elsewhere (kv4r_sim's --key); validateScenario, which
+  // the server runs before it starts, asks for it once the scenario is complete.
+  const int rc = checkScenario(&s, error, false);
   if (rc < 0) return rc;
   *out = std::move(s);
   return 1;

@@ -84,15 +84,17 @@ struct PictureSize {
 [[nodiscard]] Scenario defaultScenario();
 
 // Parses a scenario from JSON text; relative paths are resolved against `base_folder`. Returns 1,
-// or kSimErrScenario with a one-line English reason in *error. Unknown keys are errors.
+// or kSimErrScenario with a one-line English reason in *error. Unknown keys are errors. Every
+// check of validateScenario runs but one: a camera in mode 2 or 3 may lack its key, which may
+// still be given afterwards (kv4r_sim's --key); validateScenario requires it.
 [[nodiscard]] int parseScenario(const std::string& json_text, const std::string& base_folder,
                                 Scenario* scenario, std::string* error);
 
 // Reads and parses a scenario file (see parseScenario).
 [[nodiscard]] int loadScenario(const std::string& path, Scenario* scenario, std::string* error);
 
-// Checks the values of a scenario built in code (parseScenario runs it too): 1, or kSimErrScenario
-// with the reason. Fills missing cameras up to camera_count with defaults.
+// Checks the values of a complete scenario (simStart runs it): 1, or kSimErrScenario with the
+// reason. Fills missing cameras up to camera_count with defaults.
 [[nodiscard]] int validateScenario(Scenario* scenario, std::string* error);
 
 }  // namespace kv4r::sim

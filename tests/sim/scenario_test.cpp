@@ -75,7 +75,6 @@ TEST(Scenario, MistakesAreReportedWithTheirPlace) {
       {R"({"camera_count": 1, "cameras": [{}, {}]})", "more entries"},
       {R"({"cameras": [{"size": "640x480", "mode": 1}]})", "rebuild sizes"},
       {R"({"cameras": [{"size": "big"}]})", "cameras[0].size"},
-      {R"({"cameras": [{"mode": 2}]})", "need a key"},
       {R"({"key": "k", "cameras": [{"mode": 3, "size": "352x112"}]})", "LINUX"},
       {R"({"cameras": [{"clip": "a.vrx", "mode": 1}]})", "replayed unchanged"},
       {R"({"cameras": [{"name": "a\"b"}]})", "double quote"},
@@ -94,6 +93,19 @@ TEST(Scenario, MistakesAreReportedWithTheirPlace) {
     EXPECT_NE(error.find(reason), std::string::npos) << json << " -> " << error;
     EXPECT_EQ(s.model, 77) << "a failed parse must leave the scenario alone";
   }
+}
+
+TEST(Scenario, KeyOfCodedCamerasMayBeGivenAfterTheFile) {
+  Scenario s;
+  std::string error;
+  ASSERT_EQ(parse(R"({"cameras": [{"mode": 2}, {"mode": 3}]})", &s, &error), 1) << error;
+  EXPECT_EQ(validateScenario(&s, &error), kSimErrScenario);
+  EXPECT_NE(error.find("cameras[0].mode: modes 2 and 3 need a key"), std::string::npos) << error;
+  s.key = "gate7";
+  EXPECT_EQ(validateScenario(&s, &error), 1) << error;
+  // The other checks of those cameras still run while the key is missing.
+  EXPECT_EQ(parse(R"({"cameras": [{"mode": 2, "size": "640x480"}]})", &s, &error), kSimErrScenario);
+  EXPECT_NE(error.find("rebuild sizes"), std::string::npos) << error;
 }
 
 TEST(Scenario, FilesAreReadAndPathsResolvedBesideThem) {
