@@ -6,6 +6,7 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <span>
 
 #include "formats/frame_record.h"
 #include "sim/jpeg_coder.h"
@@ -19,8 +20,25 @@ namespace {
 constexpr std::uintmax_t kMaxClipBytes = 512ull * 1024 * 1024;
 // Most pictures taken from one folder.
 constexpr std::size_t kMaxFolderPictures = 1000;
-// A record and the part header behind it must fit the receiver's 102,400-byte buffer.
-constexpr std::size_t kMaxWireRecord = formats::kRecordBufferSize - 62;
+// The bytes of the part header the receiver takes behind each record.
+constexpr std::size_t kPartHeaderSize = 62;
+
+// Whether a record and the part header behind it fit the receiver's 102,400-byte buffer, laid out
+// as the receiver lays them out: a record sent without its table block (coding flag bit 0) gets
+// the 603-byte table gap in front of its picture data, and only the first 56 bytes of its APPn
+// stay in front of that gap (the extension bytes beyond them go into the gap).
+bool fitsReceiver(std::span<const std::uint8_t> record) {
+  formats::FrameHeader header;
+  if (formats::parseFrameHeader(record, &header) < 0) return false;
+  if (header.app_length < formats::kMinAppLength) return false;
+  const std::size_t extension = header.app_length - formats::kMinAppLength;
+  std::size_t taken = header.record_length;
+  if ((header.coding_flags & 1) != 0) {
+    if (taken < extension) return false;
+    taken = taken - extension + formats::kTableBlockSize;
+  }
+  return taken + kPartHeaderSize <= formats::kRecordBufferSize;
+}
 
 std::string lower(std::string text) {
   for (char& c : text) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
@@ -110,7 +128,7 @@ int buildClipRing(const Scenario& scenario, int camera_number,
     at += header.record_length;
     // Only records a receiver takes whole: sound layout, plain coding, room for the part header.
     if (formats::checkFrameRecord(record) < 0) continue;
-    if (header.record_length > kMaxWireRecord) continue;
+    if (!fitsReceiver(record)) continue;
     if (header.record_length <
         formats::kRecordFixedSize + (header.app_length - 56u) + formats::kTableBlockSize + 2) {
       continue;
@@ -140,7 +158,7 @@ int buildClipRing(const Scenario& scenario, int camera_number,
 // Whether every record of a ring, with the part header behind it, fits a receiver's buffer.
 bool ringFits(const CameraRing& ring) {
   for (const RingFrame& frame : ring.frames) {
-    if (frame.wire.size() > kMaxWireRecord) return false;
+    if (!fitsReceiver(frame.wire)) return false;
   }
   return true;
 }
@@ -229,8 +247,11 @@ int feedsCreate(const Scenario& scenario, FeedsPtr* out, std::string* error) {
     }
     if (rc < 0) return rc;
     if (!ringFits(*ring)) {
+      // Modes 1 to 3 are coded with the rebuild's tables, which `quality` does not change.
       *error = "camera " + std::to_string(c) +
-               ": a record would not fit a receiver's 102,400-byte buffer (lower the quality)";
+               ": a record would not fit a receiver's 102,400-byte buffer (" +
+               (camera.mode == 0 ? "lower the quality" : "raise quant_factor") +
+               " or use a smaller size)";
       return kSimErrPicture;
     }
     feeds->rings[static_cast<std::size_t>(c - 1)] = std::move(ring);

@@ -1,13 +1,21 @@
 // The frame stream: part headers, cameras and their control requests, coded cameras, other picture
 // sources, the MJPEG view, and many clients at once.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <random>
 #include <set>
 #include <thread>
 
 #include "formats/frame_record.h"
 #include "formats/record_builder.h"
+#include "sim/coded_record.h"
+#include "sim/jpeg_coder.h"
+#include "sim/sim_codes.h"
+#include "stream/frame_pools.h"
+#include "stream/frame_receiver.h"
+#include "stream/http_request.h"
 #include "stream/socket_io.h"
 #include "tests/sim/rebuild_reference.h"
 #include "tests/sim/sim_test_support.h"
@@ -257,6 +265,84 @@ TEST(Stream, FolderPicturesAndClipRecordsAreSent) {
     EXPECT_TRUE(part.record == expected);
   }
   EXPECT_GE(last - first, 590);  // the clip's own pace: two gaps of 300 ms
+}
+
+// A JPEG file of 704x576 whose mode-1 record, as a folder camera codes it, is `low`..`high` bytes
+// long (*size): the first pixels are noise, as many as that takes, the rest grey. False when no
+// such picture was found.
+bool folderPictureOfRecordSize(std::size_t low, std::size_t high, std::vector<std::uint8_t>* file,
+                               std::size_t* size) {
+  auto recordSize = [&](int noisy) -> std::size_t {
+    sim::Picture picture;
+    picture.width = 704;
+    picture.height = 576;
+    picture.rgb.assign(704u * 576u * 3u, 128);
+    std::mt19937 random(7);
+    for (std::size_t i = 0; i < static_cast<std::size_t>(noisy) * 3; ++i) {
+      picture.rgb[i] = static_cast<std::uint8_t>(random());
+    }
+    // The server codes the picture it decodes from the file.
+    sim::Picture decoded;
+    sim::CodedPicture coded;
+    sim::CameraCoding coding;
+    coding.mode = 1;
+    if (sim::encodePlainJpeg(picture, 100, file) < 0 || sim::decodeJpeg(*file, &decoded) != 1 ||
+        sim::codePicture(decoded, coding, &coded) < 0) {
+      return 0;
+    }
+    return coded.wire.size();
+  };
+  int quiet = 0, loud = 704 * 576;
+  while (loud - quiet > 1) {
+    const int noisy = (quiet + loud) / 2;
+    *size = recordSize(noisy);
+    if (*size == 0) return false;
+    if (*size >= low && *size <= high) return true;
+    (*size < low ? quiet : loud) = noisy;
+  }
+  return false;
+}
+
+TEST(Stream, CodedRecordsAreSentOnlyWhenTheReceiverCanTakeThem) {
+  // A mode-1 record lacks the 603-byte table block, which the receiver reserves in front of the
+  // picture data, and keeps only 56 of its 64 APPn bytes; the part header (62) follows it.
+  constexpr std::size_t kBuffer = stream::kReceiveBlockBytes;  // the client's receive buffer
+  constexpr std::size_t kLargestTaken = kBuffer - 62 - 603 + 8;
+  struct Case {
+    std::size_t low, high;
+    bool taken;
+  };
+  for (const Case c : {Case{kLargestTaken - 400, kLargestTaken, true},
+                       Case{kLargestTaken + 1, kBuffer - 62, false}}) {
+    std::vector<std::uint8_t> file;
+    std::size_t size = 0;
+    ASSERT_TRUE(folderPictureOfRecordSize(c.low, c.high, &file, &size));
+    SCOPED_TRACE("mode-1 record of " + std::to_string(size) + " bytes");
+    testing::TempDir dir;
+    testing::writeFile(dir / "p.jpg", std::string(file.begin(), file.end()));
+    sim::SimOptions o;
+    o.scenario = testScenario(1, 704, 576, 1);
+    o.scenario.cameras[0].source = sim::PictureSource::kJpegFolder;
+    o.scenario.cameras[0].path = dir.path().string();
+    std::string error;
+    auto server = startSim(o, &error);
+    if (!c.taken) {
+      // Refused at the start with what helps in mode 1, where the quality does not count.
+      EXPECT_FALSE(server);
+      EXPECT_NE(error.find("quant_factor"), std::string::npos) << error;
+      continue;
+    }
+    ASSERT_TRUE(server) << error;
+    const int fd = stream::httpOpen(inet_addr("127.0.0.1"), sim::simPort(server.get()), "", "",
+                                    streamPath(1, "1"), 5);
+    ASSERT_GE(fd, 0);
+    std::vector<std::uint8_t> buffer(kBuffer);
+    int in_step = 0, daemon_id = -1;
+    for (int i = 0; i < 2; ++i) {
+      EXPECT_EQ(stream::receiveFrame(fd, buffer.data(), buffer.size(), &in_step, &daemon_id), 1);
+    }
+    stream::sockClose(fd);
+  }
 }
 
 TEST(Stream, MjpegViewForBrowsers) {
