@@ -51,7 +51,8 @@ int runRecInfo(const RecOptions& options);
 // --raw-dir: streams until the frame count, the time or Ctrl-C / SIGTERM, writing one file per
 // delivered record ("frame_NNNNNN_camC.rec" in delivery order). Prints link events as they happen
 // and the per-camera counts at the end. Exit status 0, or 1 when the connect sequence failed, the
-// server refused the login, a file could not be written or no record came.
+// server refused the login, a file could not be written or no record came, or when the folder
+// already holds records of an earlier run (checked before any connect).
 int runRecRaw(const RecOptions& options);
 
 }  // namespace kv4r::tools

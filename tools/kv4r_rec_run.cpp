@@ -91,6 +91,18 @@ struct RawRecorder {
   }
 };
 
+// The files in `folder` named as the raw recorder names them.
+long long countRawRecords(const std::filesystem::path& folder) {
+  long long found = 0;
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+    const std::string name = entry.path().filename().string();
+    if (name.rfind("frame_", 0) == 0 && name.size() > 4 && name.substr(name.size() - 4) == ".rec")
+      ++found;
+  }
+  return found;
+}
+
 }  // namespace
 
 void prepareRecWindow(const RecOptions& options, viewer::ViewerWindow& window,
@@ -228,6 +240,14 @@ int runRecRaw(const RecOptions& options) {
                                        : "it is not a folder";
     std::fprintf(stderr, "kv4r_rec: cannot create folder %s: %s\n", options.raw_dir.c_str(),
                  why.c_str());
+    return 1;
+  }
+  // Records of an earlier run would be overwritten by number or mixed with this run's.
+  if (const long long earlier = countRawRecords(options.raw_dir); earlier > 0) {
+    std::fprintf(stderr,
+                 "kv4r_rec: %s already holds %lld frame record%s of an earlier run; give an empty "
+                 "or new folder\n",
+                 options.raw_dir.c_str(), earlier, earlier == 1 ? "" : "s");
     return 1;
   }
   // The stop closes the stream under the receiving thread, which reports that as a broken link;

@@ -153,6 +153,16 @@ TEST(Kv4rRec, RawDirGetsEveryRecordOfTheWantedCamerasAsDelivered) {
     }
   }
   EXPECT_EQ(files, 12);
+
+  // A second run into that folder would overwrite those records by number: refused.
+  const auto again = runProgram(programPath("kv4r_rec"), {address(simulator.get()), "--frames", "3",
+                                                          "--raw-dir", (dir / "raw").string()});
+  EXPECT_EQ(again.exit_status, 1);
+  EXPECT_NE(again.err.find("already holds 12 frame records of an earlier run"), std::string::npos)
+      << again.err;
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir / "raw"),
+                          std::filesystem::directory_iterator()),
+            12);
 }
 
 // A stream that never delivers leaves the folder empty: that is no success.
