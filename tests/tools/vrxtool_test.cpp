@@ -32,6 +32,19 @@ ProgramResult vrxtool(const std::vector<std::string>& args) {
   return testing::runProgram(testing::programPath("vrxtool"), args);
 }
 
+// vrxtool run under a limit of `bytes` a file, which it inherits (it ignores the signal that goes
+// with the limit, which would otherwise kill it in the middle of a file).
+ProgramResult vrxtoolWithFileLimit(const std::vector<std::string>& args, rlim_t bytes) {
+  rlimit saved{};
+  if (getrlimit(RLIMIT_FSIZE, &saved) != 0) return {};
+  rlimit limited = saved;
+  limited.rlim_cur = bytes;
+  if (setrlimit(RLIMIT_FSIZE, &limited) != 0) return {};
+  ProgramResult result = vrxtool(args);
+  (void)setrlimit(RLIMIT_FSIZE, &saved);
+  return result;
+}
+
 class VrxtoolTest : public ::testing::Test {
  protected:
   // `count` records of 352 x 240, ten per second from `start` (10:00:00 unless given), cameras
@@ -386,15 +399,7 @@ TEST_F(VrxtoolTest, AnInterruptedExportLeavesNoPartialFileAndKeepsTheFileItWasTo
 TEST_F(VrxtoolTest, AnExportThatOutgrowsAFileSizeLimitKeepsTheFramesThatFit) {
   makeClip(30);
   const std::filesystem::path avi = dir_ / "out.avi";
-  // The program inherits a limit of 100,000 bytes a file, with the signal that goes with it at its
-  // default, which would kill it in the middle of the file.
-  rlimit saved{};
-  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-  rlimit limited = saved;
-  limited.rlim_cur = 100000;
-  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
-  const ProgramResult r = vrxtool({"export", clip_.string(), avi.string()});
-  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &saved), 0);
+  const ProgramResult r = vrxtoolWithFileLimit({"export", clip_.string(), avi.string()}, 100000);
   EXPECT_EQ(r.exit_status, 1);
   const Bytes written = testing::readBytes(avi);
   ASSERT_GT(written.size(), 56u);
@@ -440,15 +445,8 @@ TEST_F(VrxtoolTest, ExtractWritesEachRecordAsAPicture) {
 TEST_F(VrxtoolTest, ExtractThatCannotWriteAPictureLeavesNoPartOfIt) {
   makeClip(3);
   const std::filesystem::path pics = dir_ / "pics";
-  // Every picture is larger than the 4096 bytes a file the program inherits (it ignores the signal
-  // that goes with the limit).
-  rlimit saved{};
-  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-  rlimit limited = saved;
-  limited.rlim_cur = 4096;
-  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
-  const ProgramResult r = vrxtool({"extract", clip_.string(), pics.string()});
-  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &saved), 0);
+  // Every picture is larger than 4096 bytes.
+  const ProgramResult r = vrxtoolWithFileLimit({"extract", clip_.string(), pics.string()}, 4096);
   EXPECT_EQ(r.exit_status, 1);
   const std::filesystem::path first = pics / "000000_2004-05-06_10-00-00.00.jpg";
   EXPECT_EQ(r.err, "vrxtool extract: cannot write " + first.string() + "\n");
