@@ -45,7 +45,10 @@ struct IndexOut {
 }  // namespace
 
 int clipIndexPath(const std::string& clip_path, std::string* index_path) {
-  const std::size_t at = clip_path.find(".vrx");
+  // Only the file name counts: a ".vrx" in a folder name would put the index outside the clip's
+  // folder, shared by every clip in it, over whatever file has that name.
+  const std::size_t slash = clip_path.rfind('/');
+  const std::size_t at = clip_path.find(".vrx", slash == std::string::npos ? 0 : slash + 1);
   if (at == std::string::npos) return kFormatsErrIndexPath;
   *index_path = clip_path.substr(0, at) + ".lst";
   return 1;

@@ -42,9 +42,10 @@ inline constexpr int kIndexProgressDone = 7;    // value: 0
 // is ignored.
 using IndexProgressFn = std::function<int(int code, std::int64_t value)>;
 
-// The index path of a clip: the clip path with its first ".vrx" replaced by ".lst" and everything
-// after that occurrence dropped ("/rec/cam1.vrx.bak" -> "/rec/cam1.lst"). 1, or
-// kFormatsErrIndexPath when the path holds no ".vrx" (case-sensitive).
+// The index path of a clip: the clip path with the first ".vrx" of its file name replaced by ".lst"
+// and everything after that occurrence dropped ("/rec/cam1.vrx.bak" -> "/rec/cam1.lst"), so the
+// index lies beside the clip. 1, or kFormatsErrIndexPath when the file name holds no ".vrx"
+// (case-sensitive; a ".vrx" in a folder name does not count).
 [[nodiscard]] int clipIndexPath(const std::string& clip_path, std::string* index_path);
 
 // Scans the clip and writes its index file. Returns the number of entries written (>= 0), or a

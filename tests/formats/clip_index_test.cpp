@@ -100,13 +100,25 @@ TEST_F(ClipIndexTest, ProgressReportsStartEachRecordAndEndAndCanAbort) {
   }
 }
 
-TEST_F(ClipIndexTest, IndexPathReplacesTheFirstVrxAndDropsTheRest) {
+TEST_F(ClipIndexTest, IndexPathReplacesTheFirstVrxOfTheFileNameAndDropsTheRest) {
   std::string index;
   ASSERT_EQ(clipIndexPath("/rec/cam1.vrx.bak", &index), 1);
   EXPECT_EQ(index, "/rec/cam1.lst");
-  ASSERT_EQ(clipIndexPath("/a.vrx/b.vrx", &index), 1);
-  EXPECT_EQ(index, "/a.lst");
+  ASSERT_EQ(clipIndexPath("cam1.vrx", &index), 1);
+  EXPECT_EQ(index, "cam1.lst");
   EXPECT_EQ(clipIndexPath("/rec/CAM1.VRX", &index), kFormatsErrIndexPath);
+  // A ".vrx" in a folder name does not count: the index stays beside its clip.
+  ASSERT_EQ(clipIndexPath("/a.vrx/b.vrx", &index), 1);
+  EXPECT_EQ(index, "/a.vrx/b.lst");
+  EXPECT_EQ(clipIndexPath("/a.vrx/b.bin", &index), kFormatsErrIndexPath);
+  const std::filesystem::path folder = dir_ / "old.vrx.d";
+  std::filesystem::create_directory(folder);
+  testing::writeBytes(dir_ / "old.lst", Bytes{'n', 'o', 't', 'e', 's'});
+  testing::writeBytes(folder / "cam1.vrx", syntheticRecord(100));
+  ASSERT_EQ(BuildClipIndex((folder / "cam1.vrx").string(), &index, {}), 1);
+  EXPECT_EQ(index, (folder / "cam1.lst").string());
+  EXPECT_EQ(testing::readBytes(dir_ / "old.lst"), (Bytes{'n', 'o', 't', 'e', 's'}))
+      << "a file outside the clip's folder was overwritten";
 
   testing::writeBytes(dir_ / "clip.bin", syntheticRecord(100));
   EXPECT_EQ(BuildClipIndex((dir_ / "clip.bin").string(), nullptr, {}), kFormatsErrIndexPath);
