@@ -1,5 +1,7 @@
 #include "player/open_request.h"
 
+#include <sys/stat.h>
+
 #include <climits>
 #include <cstdio>
 #include <memory>
@@ -35,7 +37,9 @@ int openClip(PlayerInput& input, const std::string& path, const OpenRequestHooks
 void openPicture(PlayerInput& input, const std::string& path, const OpenRequestHooks& hooks,
                  platform::MessageBoxes& boxes) {
   std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
-  if (!file) {
+  // A folder opens too, with a size of nonsense; it is no picture file.
+  struct stat st {};
+  if (!file || ::fstat(::fileno(file.get()), &st) != 0 || !S_ISREG(st.st_mode)) {
     boxes.show(cannotOpenText(path), MessageIcon::Error);
     return;
   }

@@ -142,6 +142,13 @@ TEST(OpenRequest, PictureIsReadWholeAndShownOnce) {
   EXPECT_EQ(view.boxes.texts(), Texts{"File(" + missing + ") couldn't be opened"});
   EXPECT_EQ(view.input.single_picture, 0);
   EXPECT_TRUE(view.input.picture.empty());
+
+  // A folder that is named like a picture cannot be opened as one.
+  const std::filesystem::path folder = dir / "holiday.jpg";
+  std::filesystem::create_directory(folder);
+  EXPECT_EQ(view.open(folder), 1);
+  EXPECT_EQ(view.boxes.texts().back(), "File(" + folder.string() + ") couldn't be opened");
+  EXPECT_EQ(view.input.single_picture, 0);
 }
 
 TEST(OpenRequest, PreviousInputIsClosedBeforeTheNextIsTried) {
