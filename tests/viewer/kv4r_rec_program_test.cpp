@@ -193,7 +193,7 @@ TEST(Kv4rRec, CamerasTheServerLacksAreNamedAndAloneEndTheRunAtOnce) {
   EXPECT_NE(some.err.find(lacks3), std::string::npos) << some.err;
   EXPECT_NE(some.out.find("total: 3 frames"), std::string::npos) << some.out;
   for (const std::vector<std::string>& only_missing :
-       {std::vector<std::string>{"--raw-dir", (dir / "raw").string()},
+       {std::vector<std::string>{"--raw-dir", (dir / "raw2").string()},
         {"--jpg", (dir / "cam%c.jpg").string()}}) {
     std::vector<std::string> args = {address(simulator.get()), "--cameras", "3,4", "--seconds",
                                      "30"};
