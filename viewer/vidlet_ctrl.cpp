@@ -742,9 +742,10 @@ HResult CVidletCtrl::getInterfaceSafetyOptions(std::string_view iid, std::uint32
 }
 
 HResult CVidletCtrl::setInterfaceSafetyOptions(std::string_view iid, std::uint32_t option_mask,
-                                               std::uint32_t /*enabled_options*/) const {
+                                               std::uint32_t enabled_options) const {
   if (!controlHasInterface(iid)) return kE_NOINTERFACE;
-  if (option_mask < 4 && (option_mask & ~kSafetyOptions) == 0) return kS_OK;
+  // The control is always safe: a host may confirm that, but not switch it off.
+  if (option_mask < 4 && (option_mask & enabled_options) == option_mask) return kS_OK;
   return kE_FAIL;
 }
 

@@ -469,6 +469,9 @@ TEST_F(Control, SafetyOptionsAndRegistration) {
   EXPECT_EQ(ctrl_->setInterfaceSafetyOptions(kIidIDispatch, 1, 1), kS_OK);
   EXPECT_EQ(ctrl_->setInterfaceSafetyOptions(kIidIDispatch, 4, 4), kE_FAIL);
   EXPECT_EQ(ctrl_->setInterfaceSafetyOptions(kIidIDispatch, 7, 7), kE_FAIL);
+  EXPECT_EQ(ctrl_->setInterfaceSafetyOptions(kIidIDispatch, 1, 0), kE_FAIL);
+  EXPECT_EQ(ctrl_->setInterfaceSafetyOptions(kIidIDispatch, 3, 2), kE_FAIL);
+  EXPECT_EQ(ctrl_->setInterfaceSafetyOptions(kIidIDispatch, 2, 3), kS_OK);
   EXPECT_EQ(ctrl_->setInterfaceSafetyOptions(foreign, 1, 1), kE_NOINTERFACE);
 
   platform::ControlRegistry registry;
