@@ -1,8 +1,10 @@
 #include "viewer/frame_statistics.h"
 
+#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 
 namespace kv4r::viewer {
 
@@ -13,7 +15,11 @@ std::string formatFrameRate(double fps) {
   } else if (fps > 3.5) {
     std::snprintf(text, sizeof text, "%02d.0 fps", static_cast<int>(std::ceil(fps)));
   } else if (fps > 0) {
-    std::snprintf(text, sizeof text, "0%1.1f fps", fps);
+    // Not printf: the window layer takes on the user's locale, whose decimal comma would change
+    // the text.
+    text[0] = '0';
+    char* end = std::to_chars(text + 1, text + 8, fps, std::chars_format::fixed, 1).ptr;
+    std::memcpy(end, " fps", 5);
   } else {
     std::snprintf(text, sizeof text, "%02d.0 fps", 0);
   }

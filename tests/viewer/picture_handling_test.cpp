@@ -1,10 +1,14 @@
 // Frame-rate texts, the size conversions and the bitmap layout.
 #include <gtest/gtest.h>
 
+#include <clocale>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <vector>
 
+#include "tests/support/test_env.h"
 #include "viewer/bmp_writer.h"
 #include "viewer/frame_statistics.h"
 #include "viewer/picture_convert.h"
@@ -22,6 +26,31 @@ TEST(FrameRate, TextsAtTheBoundaries) {
   EXPECT_EQ(formatFrameRate(12), "12.0 fps");
   EXPECT_EQ(formatFrameRate(0.4), "00.4 fps");
   EXPECT_EQ(formatFrameRate(-1), "00.0 fps");
+}
+
+// The window layer takes on the user's locale; the text keeps its decimal point under one that
+// writes a decimal comma.
+TEST(FrameRate, TextKeepsItsPointUnderALocaleWithADecimalComma) {
+  testing::TempDir dir;
+  (void)testing::runProgram("/usr/bin/localedef",
+                            {"-i", "de_DE", "-f", "UTF-8", (dir / "de_DE.UTF-8").string()});
+  const char* loc_path = std::getenv("LOCPATH");
+  const std::string old_loc_path = loc_path != nullptr ? loc_path : "";
+  setenv("LOCPATH", dir.path().c_str(), 1);
+  const std::string old_numeric = std::setlocale(LC_NUMERIC, nullptr);
+  const bool comma = std::setlocale(LC_NUMERIC, "de_DE.UTF-8") != nullptr;
+  char probe[8] = {};
+  std::snprintf(probe, sizeof probe, "%.1f", 3.5);
+  const std::string text = formatFrameRate(3.5);
+  std::setlocale(LC_NUMERIC, old_numeric.c_str());
+  if (loc_path != nullptr) {
+    setenv("LOCPATH", old_loc_path.c_str(), 1);
+  } else {
+    unsetenv("LOCPATH");
+  }
+  if (!comma) GTEST_SKIP() << "no locale with a decimal comma can be made here";
+  ASSERT_STREQ(probe, "3,5");
+  EXPECT_EQ(text, "03.5 fps");
 }
 
 TEST(FrameRate, EveryFifthFrameEvaluatesFromTheFirstFrameOn) {
