@@ -147,7 +147,11 @@ int setIpAddress(ViewerWindow& window, ControlConnection& control, std::string_v
   window.active_count = 0;
   window.drawn_count = 0;
   for (CameraPane& pane : window.panes) {
-    if (pane.index >= cameraCount(window)) continue;
+    // As at creation: a camera this server lacks is not asked for, recorded or waited on.
+    if (pane.index >= cameraCount(window)) {
+      pane.enabled.store(false);
+      continue;
+    }
     if (pane.enabled.load()) ++window.active_count;
     if (pane.draw.load()) ++window.drawn_count;
   }

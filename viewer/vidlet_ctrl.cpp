@@ -386,6 +386,11 @@ void CVidletCtrl::applyIpAddr() {
     modified_ = true;  // stored; the running connection keeps its address
     return;
   }
+  // The panes take the host's choice again: an earlier, smaller server switched off the cameras
+  // it lacked, which this one may have (it switches off those it lacks itself).
+  for (int camera = 1; camera <= kPaneCount; ++camera) {
+    viewer_->panes[camera - 1].enabled.store(boolOf(PropKind::EnableCam, camera));
+  }
   (void)setIpAddress(*viewer_, c, wanted);
   connectionToProperties(c);
 }

@@ -9,8 +9,10 @@
 #include <QTimer>
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <thread>
 
+#include "sim/simulator.h"
 #include "stream/socket_io.h"
 #include "tests/support/loopback_server.h"
 #include "tests/support/stream_wire.h"
@@ -232,6 +234,60 @@ TEST_F(Control, ConnectionSettingsWaitWhileASessionIsActive) {
   EXPECT_EQ(ctrl_->viewer().server_number, 3);
   EXPECT_EQ(boxes_.texts().back(), "Module 3 of 127.0.0.1 is not ready,\n\nor network is bad.");
   EXPECT_EQ(ctrl_->viewer().connected.load(), 0);
+}
+
+sim::SimulatorPtr startSim(int cameras) {
+  sim::SimOptions options;
+  options.port = 0;
+  options.scenario = sim::defaultScenario();
+  options.scenario.camera_count = cameras;
+  options.scenario.cameras.resize(static_cast<std::size_t>(cameras));
+  sim::SimulatorPtr simulator;
+  std::string error;
+  EXPECT_EQ(sim::simStart(options, &simulator, &error), 1) << error;
+  return simulator;
+}
+
+std::string urlOf(const sim::SimulatorPtr& simulator) {
+  return "127.0.0.1:" + std::to_string(sim::simPort(simulator.get()));
+}
+
+// Whichever way the address came, the server's cameras decide which enabled panes stream: one it
+// lacks is switched off (so a recording of it is refused), and a larger server after a small one
+// streams every camera the host enabled.
+TEST_F(Control, EachServerStreamsTheEnabledCamerasItHas) {
+  const auto small = startSim(1);
+  const auto large = startSim(4);
+  put("strIpAddr", Variant::fromString("127.0.0.1"));
+  put("iHttpPort", Variant::fromI4(sim::simPort(small.get())));
+  ASSERT_TRUE(ctrl_->createControlWindow());
+  ASSERT_EQ(ctrl_->viewer().connected.load(), 1);
+  EXPECT_FALSE(ctrl_->viewer().panes[1].enabled.load());
+
+  put("strIpAddr", Variant::fromString(""));
+  put("strIpAddr", Variant::fromString(urlOf(large)));
+  ASSERT_EQ(ctrl_->viewer().connected.load(), 1);
+  for (const CameraPane& pane : ctrl_->viewer().panes) EXPECT_TRUE(pane.enabled.load());
+  EXPECT_EQ(ctrl_->viewer().active_count, 4);
+
+  put("strIpAddr", Variant::fromString(""));
+  put("bEnableCam3", Variant::fromBool(false));
+  put("strIpAddr", Variant::fromString(urlOf(small)));
+  ASSERT_EQ(ctrl_->viewer().connected.load(), 1);
+  EXPECT_TRUE(ctrl_->viewer().panes[0].enabled.load());
+  EXPECT_FALSE(ctrl_->viewer().panes[1].enabled.load());
+  EXPECT_EQ(ctrl_->viewer().active_count, 1);
+  kv4r::testing::TempDir dir;
+  std::vector<Variant> record = {Variant::fromI2(2),
+                                 Variant::fromString((dir / "c2.vrx").string())};
+  EXPECT_EQ(ctrl_->invoke(kDispidRecMovieVrx, record).value, Variant::fromI4(0));
+  EXPECT_FALSE(std::filesystem::exists(dir / "c2.tmp"));
+
+  put("strIpAddr", Variant::fromString(""));
+  put("strIpAddr", Variant::fromString(urlOf(large)));
+  EXPECT_TRUE(ctrl_->viewer().panes[1].enabled.load());
+  EXPECT_FALSE(ctrl_->viewer().panes[2].enabled.load()) << "the host switched camera 3 off";
+  put("strIpAddr", Variant::fromString(""));
 }
 
 TEST_F(Control, AddressTextGivesHostAndPortOrShowsBadUrl) {
