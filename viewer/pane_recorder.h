@@ -93,8 +93,9 @@ struct PaneRecorders {
 // be created or another recording holds the name (the recorder stays idle; errno tells why).
 [[nodiscard]] int startClipRecording(PaneRecorders& recorders, const std::string& path);
 
-// As startClipRecording for the AVI recorder; `width` x `height` is the pane's current picture
-// size after conversion (0 x 0 before the first picture).
+// As startClipRecording for the AVI recorder; `width` x `height` is the size of the JPEG frames it
+// will hold, or 0 x 0 to take that from the first frame when the file is finished (what the live
+// view does).
 [[nodiscard]] int startAviRecording(PaneRecorders& recorders, const std::string& path, int width,
                                     int height);
 

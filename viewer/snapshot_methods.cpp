@@ -92,9 +92,10 @@ int recordClip(ViewerWindow& window, LiveDecoding& decoding, int camera_id,
 int recordAvi(ViewerWindow& window, LiveDecoding& decoding, int camera_id,
               const std::string& path) {
   if (!paneCanDeliver(window, camera_id)) return 0;
-  const PictureSize size =
-      currentPictureSize(window.panes[camera_id - 1], decoding.panes[camera_id - 1]);
-  return startAviRecording(decoding.panes[camera_id - 1].recorders, path, size.width, size.height);
+  // The header gives the size of the JPEG frames the file holds (taken from its first frame), not
+  // the line-doubled size a pane shows them at: players read frames of half the header's height as
+  // fields and weave them in pairs, which halves the frames and mixes two moments in each.
+  return startAviRecording(decoding.panes[camera_id - 1].recorders, path, 0, 0);
 }
 
 std::string serverSerialNumber(const ViewerWindow& window) {

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <condition_variable>
 #include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <mutex>
 #include <thread>
@@ -220,6 +221,37 @@ TEST(Recording, AClipEndsWhereItsIndexCanPointNoFurther) {
   EXPECT_EQ(recordingFailure(recorders, false).code, formats::kFormatsErrTooLarge);
   EXPECT_FALSE(fs::exists(dir / "long.tmp"));
   EXPECT_EQ(fs::file_size(dir / "long.vrx"), formats::kLastIndexedRecordOffset + a.size());
+}
+
+// Pictures shown line-doubled are recorded as they came, and the AVI says so: a header of twice
+// their height would make players weave the frames in pairs as fields.
+TEST(Recording, AviOfLineDoubledPicturesDescribesTheFramesItHolds) {
+  TempDir dir;
+  Live live;
+  auto field = [](int phase) { return codedPicture(704, 240, 0, false, "", phase).plain; };
+  ASSERT_EQ(live.deliver(0, field(0)), 1);
+  EXPECT_EQ(currentPictureSize(live.window.panes[0], live.decoding.panes[0]),
+            (PictureSize{704, 480}));
+  ASSERT_EQ(recordAvi(live.window, live.decoding, 1, (dir / "f.avi").string()), 1);
+  for (int i = 1; i <= 6; ++i) ASSERT_EQ(live.deliver(0, field(i)), 1);
+  ASSERT_EQ(finishAllRecordings(live.decoding), 1);
+  const std::string avi = readFile(dir / "f.avi");
+  ASSERT_GT(avi.size(), 184u);
+  auto le32 = [&avi](std::size_t at) {
+    std::uint32_t v = 0;
+    std::memcpy(&v, avi.data() + at, 4);
+    return v;
+  };
+  EXPECT_EQ(le32(48), 6u);                                                      // frames
+  EXPECT_EQ(std::make_pair(le32(64), le32(68)), std::make_pair(704u, 240u));    // main header
+  EXPECT_EQ(std::make_pair(le32(176), le32(180)), std::make_pair(704u, 240u));  // stream format
+  const auto probe = kv4r::testing::runProgram(
+      "/usr/bin/ffprobe",
+      {"-v", "error", "-count_frames", "-select_streams", "v:0", "-show_entries",
+       "stream=nb_read_frames", "-of", "csv=p=0", (dir / "f.avi").string()});
+  EXPECT_EQ(probe.exit_status, 0) << probe.err;
+  EXPECT_EQ(probe.err, "");
+  EXPECT_EQ(probe.out, "6\n");
 }
 
 // Every frame went in, but the index at the end cannot be written: the file still gets its name
