@@ -171,7 +171,8 @@ void applyConnectionSettings(ViewerWindow& window, const ControlConnection& cont
 }
 
 int changePauseTime(ViewerWindow& window, ControlConnection& control, int pause_time) {
-  control.pause_time = std::min(pause_time, stream::kMaxPauseTime);
+  // The server takes 0 to 490; a negative value would go out as it is.
+  control.pause_time = std::clamp(pause_time, 0, stream::kMaxPauseTime);
   if (window.session != nullptr) {
     (void)stream::setPauseTime(window.session, control.pause_time, window.host);
   }

@@ -239,7 +239,7 @@ bool CVidletCtrl::createControlWindow() {
   w.user = textOf(PropKind::UserId);
   w.password = textOf(PropKind::UserPwd);
   w.server_number = intOf(PropKind::SvrId);
-  w.pause_time = std::min(intOf(PropKind::PauseTime), stream::kMaxPauseTime);
+  w.pause_time = std::clamp(intOf(PropKind::PauseTime), 0, stream::kMaxPauseTime);
   view_.target_width = intOf(PropKind::TargetImgWidth);
   view_.target_height = intOf(PropKind::TargetImgHeight);
 

@@ -172,8 +172,8 @@ int setIpAddress(ViewerWindow& window, ControlConnection& control, std::string_v
 // connected they stay with the control only). The pause time goes through changePauseTime.
 void applyConnectionSettings(ViewerWindow& window, const ControlConnection& control);
 
-// A new iPauseTime: limited to 490, sent to a running stream, copied into the window. Returns the
-// stored value.
+// A new iPauseTime: limited to 0..490, sent to a running stream, copied into the window. Returns
+// the stored value.
 int changePauseTime(ViewerWindow& window, ControlConnection& control, int pause_time);
 
 // Stops the connection: stream stop, every pane's picture dropped and marked for a relayout,

@@ -149,6 +149,10 @@ TEST_F(Control, ValueRulesCapPauseTimeAndBackgroundAndSetBandsAndBorders) {
   EXPECT_EQ(get("iPauseTime"), Variant::fromI4(490));
   EXPECT_EQ(ctrl_->viewer().pause_time, 490);
   EXPECT_TRUE(ctrl_->isModified());
+  put("iPauseTime", Variant::fromI4(-5));
+  EXPECT_EQ(get("iPauseTime"), Variant::fromI4(0));
+  EXPECT_EQ(ctrl_->viewer().pause_time, 0);
+  put("iPauseTime", Variant::fromI4(1000));
   put("iBgColor", Variant::fromI4(3));
   EXPECT_EQ(ctrl_->viewSettings().brush_index, 3);
   put("iBgColor", Variant::fromI4(7));

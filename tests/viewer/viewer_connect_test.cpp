@@ -254,6 +254,8 @@ TEST_F(ConnectSequence, SettingsReachTheWindowOnlyWhileNotConnected) {
   window_.connected.store(0);
   EXPECT_EQ(changePauseTime(window_, control_, 1000), 490);
   EXPECT_EQ(window_.pause_time, 490);
+  EXPECT_EQ(changePauseTime(window_, control_, -5), 0);  // never sent below 0
+  EXPECT_EQ(window_.pause_time, 0);
 }
 
 class StreamCallbacks : public ::testing::Test {
