@@ -52,7 +52,10 @@ bool jpegFrameSize(std::span<const std::uint8_t> jpeg, int* width, int* height) 
   if (jpeg.size() < 4 || jpeg[0] != 0xFF || jpeg[1] != 0xD8) return false;
   std::size_t pos = 2;
   while (pos + 4 <= jpeg.size()) {
-    if (jpeg[pos] != 0xFF) return false;
+    if (jpeg[pos] != 0xFF) {  // stray bytes between segments, which decoders pass over
+      ++pos;
+      continue;
+    }
     const std::uint8_t marker = jpeg[pos + 1];
     if (marker == 0xFF) {  // fill byte
       ++pos;

@@ -143,6 +143,12 @@ TEST(AviWriterTest, UnknownSizeIsTakenFromTheFirstFrame) {
   EXPECT_EQ(le32(avi, 68), 112u);
   EXPECT_EQ(le32(avi, 176), 176u);
   EXPECT_EQ(le32(avi, 180), 112u);
+  // Stray bytes between two segments are passed over, as decoders pass over them.
+  Bytes stray(jpeg.begin(), jpeg.end());
+  stray.insert(stray.begin() + 2, {0x00, 0x00});
+  const Bytes strayed = writeAvi(dir / "s.avi", {stray}, 0, 0);
+  EXPECT_EQ(le32(strayed, 64), 176u);
+  EXPECT_EQ(le32(strayed, 68), 112u);
   // A frame that is not a JPEG leaves the size at 0 rather than inventing one.
   const Bytes junk = writeAvi(dir / "e.avi", {Bytes(100, 7)}, 0, 0);
   EXPECT_EQ(le32(junk, 64), 0u);
