@@ -42,8 +42,13 @@ int decodeFrame(FrameDecoder& decoder, std::span<const std::uint8_t> record,
   int height = 0;
   int subsampling = 0;
   int colorspace = 0;
-  if (tjDecompressHeader3(decoder.handle, record.data(), static_cast<unsigned long>(record.size()),
-                          &width, &height, &subsampling, &colorspace) != 0) {
+  const int header_read =
+      tjDecompressHeader3(decoder.handle, record.data(), static_cast<unsigned long>(record.size()),
+                          &width, &height, &subsampling, &colorspace);
+  // A header read with a warning (stray bytes between two segments) describes the picture as well
+  // as any; the player and other decoders show such a frame.
+  const bool header_warned = header_read != 0 && tjGetErrorCode(decoder.handle) == TJERR_WARNING;
+  if ((header_read != 0 && !header_warned) || (header_warned && (width <= 0 || height <= 0))) {
     return refused(decoder);
   }
   if (width <= 0 || height <= 0 || width > stream::kPictureMaxWidth ||

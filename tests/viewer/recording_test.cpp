@@ -18,6 +18,7 @@
 #include "formats/avi_writer.h"
 #include "formats/clip_index.h"
 #include "formats/formats_codes.h"
+#include "formats/frame_record.h"
 #include "tests/support/test_env.h"
 #include "tests/viewer/decode_test_support.h"
 #include "viewer/decode_codes.h"
@@ -252,6 +253,26 @@ TEST(Recording, AviOfLineDoubledPicturesDescribesTheFramesItHolds) {
   EXPECT_EQ(probe.exit_status, 0) << probe.err;
   EXPECT_EQ(probe.err, "");
   EXPECT_EQ(probe.out, "6\n");
+}
+
+// A frame whose header reads with a warning (stray bytes before a table) is a picture to decoders
+// and to the player: the live view shows and records it too.
+TEST(Recording, AFrameWhoseHeaderReadsWithAWarningIsShownAndRecorded) {
+  TempDir dir;
+  Live live;
+  auto stray = codedPicture(352, 240, 0, false, "", 3).plain;
+  const std::size_t app_end = 4 + (stray[4] << 8 | stray[5]);
+  stray.insert(stray.begin() + static_cast<std::ptrdiff_t>(app_end), {0x00, 0x00});
+  (void)formats::writeBe32(stray, formats::kOffRecordLength,
+                           static_cast<std::uint32_t>(stray.size()));
+  ASSERT_EQ(recordClip(live.window, live.decoding, 1, (dir / "s.vrx").string()), 1);
+  ASSERT_EQ(recordAvi(live.window, live.decoding, 1, (dir / "s.avi").string()), 1);
+  EXPECT_EQ(live.deliver(0, stray), 1);
+  EXPECT_EQ(currentPictureSize(live.window.panes[0], live.decoding.panes[0]),
+            (PictureSize{352, 240}));
+  ASSERT_EQ(finishAllRecordings(live.decoding), 2);
+  EXPECT_EQ(readFile(dir / "s.vrx"), bytesOf(stray));
+  EXPECT_EQ(formats::AviFileFrames((dir / "s.avi").string()), 1);
 }
 
 // Every frame went in, but the index at the end cannot be written: the file still gets its name
