@@ -17,7 +17,8 @@ void le32(std::uint8_t* at, std::uint32_t value) {
 }  // namespace
 
 void writeBitmapHeader(std::span<std::uint8_t, kBitmapHeaderBytes> out, int width, int height) {
-  const std::uint32_t pixel_bytes = static_cast<std::uint32_t>(width) * height * 3;
+  const std::uint32_t row_bytes = (static_cast<std::uint32_t>(width) * 3 + 3) & ~3u;
+  const std::uint32_t pixel_bytes = row_bytes * static_cast<std::uint32_t>(height);
   std::uint8_t* b = out.data();
   std::memset(b, 0, kBitmapHeaderBytes);
   b[0] = 'B';
@@ -37,12 +38,15 @@ int buildBitmap(const stream::PictureBuffer* picture, std::vector<std::uint8_t>*
   if (picture == nullptr || picture->width == 0 || picture->height == 0) return 0;
   const int width = static_cast<int>(picture->width);
   const int height = static_cast<int>(picture->height);
-  const std::size_t pixel_bytes = static_cast<std::size_t>(width) * height * 3;
-  out->resize(kBitmapHeaderBytes + pixel_bytes);
+  const std::size_t row = static_cast<std::size_t>(width) * 3;
+  const std::size_t stride = (row + 3) & ~std::size_t{3};  // rows of the file: whole 4-byte words
+  out->assign(kBitmapHeaderBytes + stride * static_cast<std::size_t>(height), 0);
   writeBitmapHeader(std::span<std::uint8_t, kBitmapHeaderBytes>(out->data(), kBitmapHeaderBytes),
                     width, height);
   const auto* pixels = reinterpret_cast<const std::uint8_t*>(picture) + picture->pixel_offset;
-  std::memcpy(out->data() + kBitmapHeaderBytes, pixels, pixel_bytes);
+  for (int y = 0; y < height; ++y) {
+    std::memcpy(out->data() + kBitmapHeaderBytes + stride * y, pixels + row * y, row);
+  }
   return static_cast<int>(out->size());
 }
 

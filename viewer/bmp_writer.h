@@ -2,7 +2,8 @@
 // ("BM", file size, two zero words, pixel offset 54), the 40-byte information header (width,
 // positive height for bottom-up rows, 1 plane, 24 bits, no compression, pixel bytes, zero
 // resolutions and colour counts) and the picture's rows as stored: blue, green, red, bottom row
-// first, no row padding.
+// first, each padded with zero bytes to a whole number of 4-byte words as bitmap readers expect
+// (no padding at any width the server sends: they are multiples of 4).
 //
 // Pure functions; the caller holds the pane's picture lock while the picture is read.
 #pragma once

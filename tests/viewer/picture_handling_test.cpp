@@ -179,6 +179,22 @@ TEST(Bitmap, HeaderFieldsAndRowsAsStored) {
   for (int i = 38; i < 54; ++i) EXPECT_EQ(b[i], 0) << i;
   EXPECT_EQ(std::memcmp(b + 54, block.pixels(), 176 * 144 * 3), 0);
 
+  // A width that is no multiple of 4 gets rows padded to whole 4-byte words, or readers would shear
+  // the picture.
+  PictureBlock odd(350, 3);
+  for (int i = 0; i < 350 * 3 * 3; ++i) odd.pixels()[i] = static_cast<std::uint8_t>(1 + i % 250);
+  constexpr int kStride = 1052;
+  ASSERT_EQ(buildBitmap(odd.picture(), &bmp), 54 + kStride * 3);
+  EXPECT_EQ(le32(bmp.data() + 2), 54u + kStride * 3);
+  EXPECT_EQ(le32(bmp.data() + 18), 350u);
+  EXPECT_EQ(le32(bmp.data() + 34), kStride * 3u);
+  for (int row = 0; row < 3; ++row) {
+    const std::uint8_t* out = bmp.data() + 54 + kStride * row;
+    EXPECT_EQ(std::memcmp(out, odd.pixels() + 1050 * row, 1050), 0) << row;
+    EXPECT_EQ(out[1050], 0);
+    EXPECT_EQ(out[1051], 0);
+  }
+
   PictureBlock empty(0, 0);
   EXPECT_EQ(buildBitmap(empty.picture(), &bmp), 0);
   EXPECT_TRUE(bmp.empty());
