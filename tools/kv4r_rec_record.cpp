@@ -440,7 +440,7 @@ int runRecRecord(const RecOptions& options, const RecordingOptions& recording) {
       if (!w.flowing) {
         if (!host.hasPicture(w.camera)) continue;
         w.flowing = true;
-        // Recordings start with the first picture, so that the AVI takes the picture's size.
+        // Recordings start with the camera's first picture: a camera that sends none gets no file.
         for (const auto& [method, pattern, extension] :
              {std::tuple{"RecMovieVrx", recording.vrx, ".vrx"},
               std::tuple{"RecMovieAvi", recording.avi, ".avi"}}) {
@@ -484,7 +484,18 @@ int runRecRecord(const RecOptions& options, const RecordingOptions& recording) {
         failed = failed || rc < 0;
         w.bmp_done = rc != 0;
       }
-      if (!w.jpg_done && w.jpg_attempts < kJpegAttempts) {
+    }
+    // SaveJpg waits for the camera's next frame, and this thread with it: the JPEG snapshots wait
+    // until every camera the server has sends pictures (and so records), or 5 s have passed, so
+    // that a slow camera does not hold up the start of the others' recordings.
+    const bool awaiting_first_picture =
+        std::any_of(
+            work.begin(), work.end(),
+            [&](const CameraWork& w) { return !w.flowing && w.camera <= server_cameras; }) &&
+        now - start < std::chrono::seconds(5);
+    for (CameraWork& w : work) {
+      if (awaiting_first_picture) break;
+      if (w.flowing && !w.jpg_done && w.jpg_attempts < kJpegAttempts) {
         const std::string path = cameraPath(recording.jpg, w.camera);
         ++w.jpg_attempts;
         const int rc = host.save("SaveJpg", w.camera, path);

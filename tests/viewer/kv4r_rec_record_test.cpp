@@ -136,6 +136,32 @@ TEST(Kv4rRecRecording, TwoCamerasToClipsAndAviFilesWithSnapshots) {
   EXPECT_TRUE(noWorkingFiles(dir.path()));
 }
 
+// A JPEG snapshot waits for the camera's next picture; with a slow camera the other cameras'
+// recordings must not wait with it.
+TEST(Kv4rRecRecording, ASlowCamerasSnapshotDoesNotDelayTheOtherRecordings) {
+  sim::Scenario scenario = sim::defaultScenario();
+  scenario.camera_count = 2;
+  scenario.cameras.resize(2);
+  scenario.cameras[0].fps = 0.4;  // a picture every 2.5 s
+  scenario.cameras[1].fps = 25;
+  auto simulator = startSim(scenario);
+  TempDir dir;
+  const auto result =
+      runProgram(programPath("kv4r_rec"), {url(simulator), "--jpg", (dir / "s%c.jpg").string(),
+                                           "--vrx", (dir / "c%c.vrx").string(), "--seconds", "4"});
+  const std::size_t at = result.out.find("camera 2: ");
+  ASSERT_NE(at, std::string::npos) << result.out << result.err;
+  const long long delivered = std::atoll(result.out.c_str() + at + 10);
+  const auto info = runProgram(programPath("vrxtool"), {"info", (dir / "c2.vrx").string()});
+  const std::size_t records_at = info.out.find("records:");
+  ASSERT_NE(records_at, std::string::npos) << info.out << info.err;
+  const long long recorded = std::atoll(info.out.c_str() + records_at + 8);
+  EXPECT_GT(delivered, 50);
+  EXPECT_GE(recorded * 10, delivered * 8) << recorded << " of " << delivered << " frames recorded";
+  EXPECT_TRUE(fs::exists(dir / "s1.jpg"));
+  EXPECT_TRUE(fs::exists(dir / "s2.jpg"));
+}
+
 TEST(Kv4rRecRecording, CodedCamerasWithTheKeyInBothRebuildVariants) {
   for (const char* os_type : {"LINUX", "VXWORKS"}) {
     SCOPED_TRACE(os_type);
