@@ -20,7 +20,6 @@
 #include <tuple>
 #include <vector>
 
-#include "formats/avi_writer.h"
 #include "formats/clip_writer.h"
 #include "formats/formats_codes.h"
 #include "platform/control_registry.h"
@@ -214,14 +213,6 @@ bool finishedCleanly(const Recording& r) {
 // The working file a recording that did not get its final name left its frames in; empty if none.
 std::string leftWorkingFile(const Recording& r) {
   return exists(r.working_path) ? r.working_path : std::string();
-}
-
-// Whether the file a recording finished holds no frame: an empty clip, or an AVI whose main header
-// counts none. Only such a file may be removed.
-bool holdsNoFrame(const Recording& r) {
-  std::error_code error;
-  if (r.extension == ".vrx") return std::filesystem::file_size(r.final_path, error) == 0;
-  return formats::AviFileFrames(r.final_path) == 0;
 }
 
 // One file a run is asked to write.
@@ -580,27 +571,20 @@ int runRecRecord(const RecOptions& options, const RecordingOptions& recording) {
         }
         failed = true;
       }
-      const bool clean = finishedCleanly(r);
       if (r.frames == 0) {
-        // The recording began with a picture that it does not hold; no later frame came. The empty
-        // file would only take the name from the next run's recording.
-        std::error_code error;
-        const bool removed =
-            clean && holdsNoFrame(r) && std::filesystem::remove(r.final_path, error);
-        std::fprintf(stderr, "kv4r_rec: no frame of camera %d was recorded into %s%s\n", w.camera,
-                     r.final_path.c_str(), removed ? "; the empty file is removed" : "");
+        // The recording began with a picture that it does not hold and no later frame came; the
+        // control makes no file of it.
+        std::fprintf(stderr, "kv4r_rec: no frame of camera %d was recorded into %s\n", w.camera,
+                     r.final_path.c_str());
         failed = true;
-        if (clean) continue;
+        continue;
       }
-      if (clean) {
+      if (finishedCleanly(r)) {
         made.push_back(r.final_path);
       } else {
         const std::string left = leftWorkingFile(r);
         std::fprintf(stderr, "kv4r_rec: the recording of camera %d did not end as %s%s%s\n",
-                     w.camera, r.final_path.c_str(),
-                     left.empty()    ? ""
-                     : r.frames == 0 ? "; it is left in "
-                                     : "; its frames are in ",
+                     w.camera, r.final_path.c_str(), left.empty() ? "" : "; its frames are in ",
                      left.c_str());
         failed = true;
       }

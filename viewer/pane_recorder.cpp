@@ -22,8 +22,14 @@ using platform::moveWithoutReplacing;
 
 constexpr int kMaxKeptLeftovers = 99;
 
-// A failure leaves the data in the working file.
-void renameKeepingExisting(const std::string& from, const std::string& to) {
+// Gives a finished working file its final name; a failure leaves the data in the working file. A
+// recording that took no frame (stopped before the camera's next picture, or its first write
+// failed) leaves no file: an empty one would only take the name from the next recording.
+void finishWorkingFile(const std::string& from, const std::string& to, long long frames) {
+  if (frames == 0) {
+    if (::unlink(from.c_str()) != 0) platform::traceErr("remove %s failed\n", from.c_str());
+    return;
+  }
   if (!moveWithoutReplacing(from, to)) platform::traceErr("rename %s failed\n", from.c_str());
 }
 
@@ -164,7 +170,7 @@ void finishClip(PaneRecorders& r) {
     noteFinishFailure(closed, errno, r.clip_temp_path, &r.clip_failure);
   }
   r.clip = nullptr;
-  renameKeepingExisting(r.clip_temp_path, r.clip_final_path);
+  finishWorkingFile(r.clip_temp_path, r.clip_final_path, r.clip_frames);
   unlockWorkingFile(&r.clip_lock);
   releaseFiles(*r.files, &r.clip_claims);
 }
@@ -178,7 +184,7 @@ void finishAvi(PaneRecorders& r) {
   }
   if (code != 0) noteFinishFailure(code, error, r.avi_temp_path, &r.avi_failure);
   r.avi = nullptr;
-  renameKeepingExisting(r.avi_temp_path, r.avi_final_path);
+  finishWorkingFile(r.avi_temp_path, r.avi_final_path, r.avi_frames);
   unlockWorkingFile(&r.avi_lock);
   releaseFiles(*r.files, &r.avi_claims);
 }

@@ -7,8 +7,10 @@
 // working file; a stop request only clears the recording flag; the next decoded frame of the pane
 // (delivering thread) then closes, finishes and renames the file. A start while recording or
 // stopping is refused. The renaming never replaces an existing file: a name that is taken leaves
-// the data in the ".tmp" file. A working file left with data by an earlier recording is moved aside
-// to "<name>.tmp.1" (or the next free number) before a new recording of that name starts.
+// the data in the ".tmp" file. A recording that took no frame is removed instead of renamed, so
+// that an empty file never takes a name from the next recording. A working file left with data by
+// an earlier recording is moved aside to "<name>.tmp.1" (or the next free number) before a new
+// recording of that name starts.
 //
 // A working file is locked (flock) from its start until it has its final name, so that a
 // recording in another program that is given the same name is refused (errno EBUSY) instead of

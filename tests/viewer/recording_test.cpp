@@ -275,6 +275,31 @@ TEST(Recording, AFrameWhoseHeaderReadsWithAWarningIsShownAndRecorded) {
   EXPECT_EQ(formats::AviFileFrames((dir / "s.avi").string()), 1);
 }
 
+// A recording stopped before it took a frame leaves no file: an empty one would keep the name from
+// the next recording, which would then stay in its working file.
+TEST(Recording, ARecordingWithoutFramesLeavesNoFileAndTheNextGetsTheName) {
+  TempDir dir;
+  Live live;
+  const std::string path = (dir / "cam.vrx").string();
+  ASSERT_EQ(live.deliver(0, frame(0)), 1);
+  ASSERT_EQ(recordClip(live.window, live.decoding, 1, path), 1);
+  ASSERT_EQ(recordAvi(live.window, live.decoding, 1, path), 1);
+  EXPECT_EQ(recordClip(live.window, live.decoding, 1, ""), 0);
+  EXPECT_EQ(recordAvi(live.window, live.decoding, 1, ""), 0);
+  ASSERT_EQ(live.deliver(0, frame(1)), 1);  // finishes both
+  EXPECT_TRUE(fs::is_empty(dir.path()));
+
+  ASSERT_EQ(recordClip(live.window, live.decoding, 1, path), 1);
+  ASSERT_EQ(recordAvi(live.window, live.decoding, 1, path), 1);
+  const auto a = frame(2);
+  ASSERT_EQ(live.deliver(0, a), 1);
+  EXPECT_EQ(finishAllRecordings(live.decoding), 2);
+  EXPECT_EQ(readFile(dir / "cam.vrx"), bytesOf(a));
+  EXPECT_EQ(formats::AviFileFrames((dir / "cam.avi").string()), 1);
+  EXPECT_FALSE(fs::exists(dir / "cam.tmp"));
+  EXPECT_FALSE(fs::exists(dir / "cam.avi.tmp"));
+}
+
 // Every frame went in, but the index at the end cannot be written: the file still gets its name
 // (the frames are in it), and the failure is there for the host to report.
 TEST(Recording, AFinishThatCannotWriteTheIndexIsReported) {
