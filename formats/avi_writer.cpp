@@ -100,6 +100,7 @@ struct AviWriter {
   std::size_t staged_bytes = 0;
   int staged_chunks = 0;
   io::WritebackPacer writeback;
+  bool has_headers = false;  // headers for some chunks replace the placeholder
 };
 
 AviWriter* AviWriterCreate(const std::string& path, int width, int height) {
@@ -250,17 +251,22 @@ bool writeHeaders(const AviWriter* writer, const HeaderCounts& counts) {
   return io::pwriteFull(writer->fd, h.data(), h.size(), 0);
 }
 
-// Each write-back step also brings the headers up to date for the chunks written so far (without
-// an index), so that the working file of a recording that never gets its finish (a crash, a power
-// cut) is still an AVI file that players open.
+// Each write-back step, and the first chunk in the file, also bring the headers up to date for the
+// chunks written so far (without an index), so that the working file of a recording that never
+// gets its finish (a crash, a power cut) is still an AVI file that players open, however short.
 void stepWriteback(AviWriter* writer) {
   const std::int64_t written_end =
       writer->movi_end - static_cast<std::int64_t>(writer->staged_bytes);
-  if (!writer->writeback.advance(writer->fd, written_end)) return;
   // The chunks in the file, not those still staged.
-  const HeaderCounts counts{writer->chunks - writer->staged_chunks, written_end,
-                            static_cast<std::uint32_t>(written_end), false};
-  if (writeHeaders(writer, counts)) writer->writeback.startRange(writer->fd, 0, kAviHeaderSize);
+  const int chunks_in_file = writer->chunks - writer->staged_chunks;
+  const bool stepped = writer->writeback.advance(writer->fd, written_end);
+  if (!stepped && (writer->has_headers || chunks_in_file == 0)) return;
+  const HeaderCounts counts{chunks_in_file, written_end, static_cast<std::uint32_t>(written_end),
+                            false};
+  if (writeHeaders(writer, counts)) {
+    writer->has_headers = true;
+    writer->writeback.startRange(writer->fd, 0, kAviHeaderSize);
+  }
 }
 
 // Writes the staged chunks. On a short write the staged chunks that reached the file whole are

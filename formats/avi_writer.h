@@ -4,9 +4,10 @@
 //
 // Two passes, constant memory: frames are appended behind a 224-byte zero placeholder; at finish
 // the index is rebuilt from the chunk headers in the file itself and the real headers are written
-// over the placeholder. Only two counters are kept, however long the recording. Every 4 MiB the
-// placeholder is replaced by headers for the chunks written so far (without an index), so that a
-// file whose finish never comes (a crash, a power cut) still opens in players.
+// over the placeholder. Only two counters are kept, however long the recording. Once the first
+// chunk is in the file, and every 4 MiB after, the placeholder is replaced by headers for the
+// chunks written so far (without an index), so that a file whose finish never comes (a crash, a
+// power cut) still opens in players.
 //
 // A writer belongs to one thread at a time; every call blocks on the file. Calling order: create,
 // any number of AviWriterAddFrame, AviWriterFinish, AviWriterClose.

@@ -220,6 +220,18 @@ TEST(AviWriterTest, AFileThatNeverGetsItsFinishIsStillAnAviOfItsFramesUpToTheLas
   for (int i = 0; i < count; ++i) ASSERT_EQ(AviWriterAddFrame(writer, jpeg), i + 1);
   EXPECT_EQ(AviWriterClose(writer), 0);  // no finish, as after a crash
 
+  // A recording cut off before its first 4 MiB has headers for its first frame.
+  const std::filesystem::path short_path = dir / "short.avi";
+  writer = AviWriterCreate(short_path.string(), 352, 240);
+  ASSERT_NE(writer, nullptr);
+  for (int i = 0; i < 3; ++i) ASSERT_EQ(AviWriterAddFrame(writer, jpeg), i + 1);
+  EXPECT_EQ(AviWriterClose(writer), 0);
+  const Bytes short_avi = testing::readBytes(short_path);
+  EXPECT_EQ(code(short_avi, 0), "RIFF");
+  EXPECT_EQ(le32(short_avi, 48), 1u);
+  EXPECT_EQ(le32(short_avi, 64), 352u);
+  EXPECT_EQ(code(short_avi, 220), "movi");
+
   const Bytes avi = testing::readBytes(path);
   const std::uint32_t described = le32(avi, 48);
   // The chunks up to the first step: the first time 4 MiB have been written.
@@ -241,6 +253,12 @@ TEST(AviWriterTest, AFileThatNeverGetsItsFinishIsStillAnAviOfItsFramesUpToTheLas
     EXPECT_GE(probe.out.rfind("mjpeg,352,", 0), 0u) << probe.out;
     EXPECT_GE(std::atoi(probe.out.substr(probe.out.rfind(',') + 1).c_str()),
               static_cast<int>(described));
+    const testing::ProgramResult short_probe =
+        testing::runProgram("/usr/bin/ffprobe", {"-v", "error", "-count_frames", "-show_entries",
+                                                 "stream=codec_name,width,nb_read_frames", "-of",
+                                                 "csv=p=0", short_path.string()});
+    EXPECT_EQ(short_probe.exit_status, 0) << short_probe.err;
+    EXPECT_EQ(short_probe.out, "mjpeg,352,3\n");  // players read on behind the header's count
   }
 }
 
