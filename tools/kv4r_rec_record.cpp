@@ -414,6 +414,23 @@ int runRecRecord(const RecOptions& options, const RecordingOptions& recording) {
   bool login_refused = false;
   bool key_refused = false;
 
+  // Whether the server has the camera and may show it to this user, and it is streamed.
+  auto maySend = [&](int camera) {
+    const viewer::CameraPane& pane = widget->viewer().panes[camera - 1];
+    return camera <= server_cameras && pane.allowed.load() && pane.enabled.load();
+  };
+  auto takeJpegSnapshots = [&] {
+    for (CameraWork& w : work) {
+      if (!w.flowing || w.jpg_done || w.jpg_attempts >= kJpegAttempts) continue;
+      const std::string path = cameraPath(recording.jpg, w.camera);
+      ++w.jpg_attempts;
+      const int rc = host.save("SaveJpg", w.camera, path);
+      if (rc == 1) made.push_back(path);
+      failed = failed || rc < 0;
+      w.jpg_done = rc != 0;
+    }
+  };
+
   // One step of the host's work on the window thread; quits the event loop when the run ends.
   auto step = [&] {
     login_refused = shown(boxes, kLoginRefusedText);
@@ -424,6 +441,8 @@ int runRecRecord(const RecOptions& options, const RecordingOptions& recording) {
         (options.frames > 0 && counts.total.load() >= options.frames) ||
         (options.seconds > 0 && now - start >= std::chrono::duration<double>(options.seconds));
     if (ended) {
+      // A run that reached its limit first takes the JPEG snapshots still due of cameras that send.
+      if (!failed && !login_refused && !key_refused && !stopRequested()) takeJpegSnapshots();
       QCoreApplication::quit();
       return;
     }
@@ -477,24 +496,13 @@ int runRecRecord(const RecOptions& options, const RecordingOptions& recording) {
       }
     }
     // SaveJpg waits for the camera's next frame, and this thread with it: the JPEG snapshots wait
-    // until every camera the server has sends pictures (and so records), or 5 s have passed, so
-    // that a slow camera does not hold up the start of the others' recordings.
+    // until every camera that may send does (and so records), or 5 s have passed, so that a slow
+    // camera does not hold up the start of the others' recordings.
     const bool awaiting_first_picture =
-        std::any_of(
-            work.begin(), work.end(),
-            [&](const CameraWork& w) { return !w.flowing && w.camera <= server_cameras; }) &&
+        std::any_of(work.begin(), work.end(),
+                    [&](const CameraWork& w) { return !w.flowing && maySend(w.camera); }) &&
         now - start < std::chrono::seconds(5);
-    for (CameraWork& w : work) {
-      if (awaiting_first_picture) break;
-      if (w.flowing && !w.jpg_done && w.jpg_attempts < kJpegAttempts) {
-        const std::string path = cameraPath(recording.jpg, w.camera);
-        ++w.jpg_attempts;
-        const int rc = host.save("SaveJpg", w.camera, path);
-        if (rc == 1) made.push_back(path);
-        failed = failed || rc < 0;
-        w.jpg_done = rc != 0;
-      }
-    }
+    if (!awaiting_first_picture) takeJpegSnapshots();
     // A recording that stops (a full disk, the file-size limit) is news at once, not at the end
     // of a long run; once nothing is left to record, the run ends.
     int running = 0;

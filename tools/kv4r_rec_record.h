@@ -1,7 +1,9 @@
 // kv4r_rec's recording part: hosts the live-view control without a display and drives it as a
 // page would, through its dispatch interface by DISPID: connection properties and the enabled
 // cameras, then the recording methods (one clip and/or AVI file per camera from its first picture
-// on) and the snapshot methods (one JPEG and one bitmap per camera once pictures flow). The host
+// on) and the snapshot methods (one bitmap per camera once its pictures flow; one JPEG, which
+// waits for the camera's next picture, once every camera that may send does or 5 s have passed,
+// so that it does not hold up the start of recordings). The host
 // answers the control's key request with --key and echoes its messages to stderr. Main thread (the
 // control's window thread), except the frame counter, which runs on the stream session's
 // delivering thread.

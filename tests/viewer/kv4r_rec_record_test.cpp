@@ -162,6 +162,22 @@ TEST(Kv4rRecRecording, ASlowCamerasSnapshotDoesNotDelayTheOtherRecordings) {
   EXPECT_TRUE(fs::exists(dir / "s2.jpg"));
 }
 
+// Nor does a snapshot wait for a camera that will never send: one the user may not view.
+TEST(Kv4rRecRecording, SnapshotsOfAShortRunDoNotWaitForACameraTheUserMayNotView) {
+  sim::Scenario scenario = scenarioAt(10);
+  scenario.camera_count = 2;
+  scenario.cameras.resize(2);
+  scenario.rights = std::vector<std::int64_t>{0x0001, 0, 0, 0};  // camera 1 only
+  auto simulator = startSim(scenario);
+  TempDir dir;
+  const auto result =
+      runProgram(programPath("kv4r_rec"),
+                 {url(simulator), "--jpg", (dir / "s%c.jpg").string(), "--seconds", "2"});
+  EXPECT_EQ(result.exit_status, 0) << result.err;
+  EXPECT_TRUE(fs::exists(dir / "s1.jpg"));
+  EXPECT_FALSE(fs::exists(dir / "s2.jpg"));
+}
+
 TEST(Kv4rRecRecording, CodedCamerasWithTheKeyInBothRebuildVariants) {
   for (const char* os_type : {"LINUX", "VXWORKS"}) {
     SCOPED_TRACE(os_type);
