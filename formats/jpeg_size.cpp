@@ -17,9 +17,13 @@ int decodeJpegSize(std::span<const std::uint8_t> jpeg, int* width, int* height) 
   if (!handle) return kFormatsErrBadJpeg;
   int result = kFormatsErrBadJpeg;
   int w = 0, h = 0, subsampling = 0, colorspace = 0;
-  if (tjDecompressHeader3(handle, jpeg.data(), static_cast<unsigned long>(jpeg.size()), &w, &h,
-                          &subsampling, &colorspace) == 0 &&
-      w > 0 && h > 0 && static_cast<long>(w) * h * 3 <= kScratchBytes) {
+  // A header read with a warning (stray bytes between segments) still describes the picture, as
+  // the live view that recorded it took it.
+  const bool header_read =
+      tjDecompressHeader3(handle, jpeg.data(), static_cast<unsigned long>(jpeg.size()), &w, &h,
+                          &subsampling, &colorspace) == 0 ||
+      tjGetErrorCode(handle) == TJERR_WARNING;
+  if (header_read && w > 0 && h > 0 && static_cast<long>(w) * h * 3 <= kScratchBytes) {
     std::vector<unsigned char> scratch(static_cast<std::size_t>(w) * h * 3);
     // A warning (for instance a missing end marker) still yields a picture, as in the player.
     if (tjDecompress2(handle, jpeg.data(), static_cast<unsigned long>(jpeg.size()), scratch.data(),

@@ -192,5 +192,17 @@ TEST(DecodeJpegSizeTest, RejectsPicturesLargerThanTheScratchBuffer) {
   EXPECT_EQ(decodeJpegSize(Bytes(100, 0), &w, &h), kFormatsErrBadJpeg);
 }
 
+// Stray bytes before a table make the header read with a warning; the live view records such
+// frames, so an export must take them as the picture they are.
+TEST(DecodeJpegSizeTest, TakesAHeaderThatReadsWithAWarning) {
+  Bytes stray = testing::pictureRecord(kTen, 0, 0, 352, 240);
+  const std::size_t app_end = 4 + (stray[4] << 8 | stray[5]);
+  stray.insert(stray.begin() + static_cast<std::ptrdiff_t>(app_end), {0x00, 0x00});
+  int w = 0, h = 0;
+  EXPECT_EQ(decodeJpegSize(stray, &w, &h), 0);
+  EXPECT_EQ(w, 352);
+  EXPECT_EQ(h, 240);
+}
+
 }  // namespace
 }  // namespace kv4r::formats
