@@ -26,7 +26,7 @@ inline constexpr std::size_t kAviHeaderSize = 224;
 
 // Creates (or truncates) `path`, writes the 224-byte placeholder and returns the writer, or nullptr
 // when the file cannot be created (after the trace line "Can't open %s\n"). Width and height are
-// the pictures' size in pixels; 0 x 0 (not yet known) is allowed: the finish then takes the size
+// the pictures' size in pixels; 0 x 0 (not yet known) is allowed: the headers then take the size
 // from the frame header of the first chunk's JPEG. The caller owns the writer until AviWriterClose.
 [[nodiscard]] AviWriter* AviWriterCreate(const std::string& path, int width, int height);
 

@@ -54,7 +54,7 @@ using IndexProgressFn = std::function<int(int code, std::int64_t value)>;
 //   kFormatsErrCreate     the index file cannot be created;
 //   kFormatsErrShortRead  the clip ends inside a record's 60-byte fixed part;
 //   kFormatsErrAborted    the progress callback answered 0 to code 5 or 6;
-//   kFormatsErrIndexPath  a record passed the first-record test but the path holds no ".vrx";
+//   kFormatsErrIndexPath  a record passed the first-record test but the file name holds no ".vrx";
 //   kFormatsErrSeek       the clip's size cannot be learned.
 // Leading records that fail the first-record test (source_number < 256, camera_number 1..6) are
 // skipped; the index file is created (or truncated) only when the first record passes, so a clip

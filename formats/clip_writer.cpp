@@ -12,7 +12,7 @@ namespace kv4r::formats {
 
 struct ClipWriter {
   int fd = -1;
-  std::uint64_t bytes = 0;  // appended so far
+  std::uint64_t bytes = 0;  // the clip's size after the last append
   bool failed = false;      // a write came up short; the clip ends before the failed record
   io::WritebackPacer writeback;
 };

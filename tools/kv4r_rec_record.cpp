@@ -225,7 +225,7 @@ struct Output {
 
 // Whether every file the run is asked to write for `cameras` has a name of its own. Two outputs
 // of one name would overwrite each other (snapshots) or leave all but one recording in a working
-// file; each such pair is named on stderr before anything is streamed.
+// file; each such pair is named on stderr before anything is recorded.
 bool outputNamesAreDistinct(const RecordingOptions& recording, const std::vector<int>& cameras) {
   std::vector<Output> outputs;
   for (int camera : cameras) {
@@ -245,8 +245,8 @@ bool outputNamesAreDistinct(const RecordingOptions& recording, const std::vector
   std::set<std::filesystem::path> told;
   for (const Output& output : outputs) {
     std::error_code error;
-    const std::filesystem::path name =
-        std::filesystem::absolute(output.path, error).lexically_normal();
+    // As the recorders compare names: through the links of the folders.
+    const std::filesystem::path name = std::filesystem::weakly_canonical(output.path, error);
     const auto [it, first] = first_by_name.emplace(name, &output);
     if (first || !told.insert(name).second) continue;
     const Output& earlier = *it->second;

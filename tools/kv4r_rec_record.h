@@ -43,7 +43,7 @@ std::vector<CLI::Option*> addRecordingOptions(CLI::App& app, RecordingOptions& r
 // SIGTERM, a refused login or a refused key, pumping the Qt event loop meanwhile; records and
 // snapshots as asked; stops and finishes every recording; prints the frames per camera and the
 // files made. Exit status 0, or 1 when the control could not be created, the connect sequence
-// failed, two of the files asked for would get one name (said before anything is streamed), the
+// failed, two of the files asked for would get one name (said before anything is recorded), the
 // login or the key was refused, a file could not be created, a recording did not end
 // under its final name, a snapshot of a camera with pictures was not taken, a camera named in
 // --cameras sent no picture or no camera sent one. Creates the QApplication itself (offscreen

@@ -96,8 +96,7 @@ struct PaneRecorders {
 [[nodiscard]] int startClipRecording(PaneRecorders& recorders, const std::string& path);
 
 // As startClipRecording for the AVI recorder; `width` x `height` is the size of the JPEG frames it
-// will hold, or 0 x 0 to take that from the first frame when the file is finished (what the live
-// view does).
+// will hold, or 0 x 0 to take that from the first frame it holds (what the live view does).
 [[nodiscard]] int startAviRecording(PaneRecorders& recorders, const std::string& path, int width,
                                     int height);
 
