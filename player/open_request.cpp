@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <memory>
 #include <new>
+#include <string_view>
 
 namespace kv4r::player {
 namespace {
@@ -84,13 +85,15 @@ void CloseInput(PlayerInput& input, const OpenRequestHooks& hooks) {
 int HandleOpenRequest(PlayerInput& input, const std::string& path, const OpenRequestHooks& hooks,
                       platform::MessageBoxes& boxes) {
   CloseInput(input, hooks);
-  if (path.find(".vrx") != std::string::npos) {
+  // The file's own name tells what it is (as it tells the clip's index path), not its folders'.
+  const std::string_view name = std::string_view(path).substr(path.rfind('/') + 1);
+  if (name.find(".vrx") != std::string_view::npos) {
     if (!openClip(input, path, hooks, boxes)) {
       boxes.show("failed to loading file", MessageIcon::Error);
     }
     return 1;
   }
-  if (path.find(".jpg") == std::string::npos) {
+  if (name.find(".jpg") == std::string_view::npos) {
     boxes.show("File(" + path + ") is not supported", MessageIcon::Error);
     return 0;
   }

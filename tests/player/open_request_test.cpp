@@ -80,6 +80,18 @@ TEST(OpenRequest, ExtensionTestsAreCaseSensitive) {
   EXPECT_EQ(view.open(dir / "photo.JPG"), 0);
   EXPECT_EQ(view.boxes.texts(),
             Texts{"File(" + (dir / "photo.JPG").string() + ") is not supported"});
+
+  // Only the file's own name counts, not its folders'.
+  const std::filesystem::path folder = dir / "shots.vrx";
+  std::filesystem::create_directory(folder);
+  testing::SamplePicture sample;
+  const std::vector<std::uint8_t> jpeg = testing::encodeSampleJpeg(sample);
+  testing::writeFile(folder / "snap.jpg", std::string(jpeg.begin(), jpeg.end()));
+  view.boxes.clear();
+  EXPECT_EQ(view.open(folder / "snap.jpg"), 1);
+  EXPECT_EQ(view.input.single_picture, 1);
+  EXPECT_TRUE(view.boxes.texts().empty());
+  EXPECT_EQ(view.open(dir / "old.jpg.d" / "notes.txt"), 0);
 }
 
 TEST(OpenRequest, ClipFailuresShowTheirMessagesInOrder) {
