@@ -38,8 +38,9 @@ struct OpenRequestHooks {
 
 // Handles one open request. First closes the open clip (joining its worker) and forgets the current
 // record, so a failed open leaves nothing open. Then, by case-sensitive substring tests on the
-// path:
-// - ".vrx" anywhere: opens a clip; on failure shows "File(<path>) couldn't be opened" (warning) and
+// file name (the path's last element; its folders' names do not count):
+// - ".vrx" anywhere in it: opens a clip; on failure shows "File(<path>) couldn't be opened"
+// (warning) and
 //   "failed to loading file" (error) — after "Open error" from the status hook when the index could
 //   not be built. Returns 1 either way.
 // - else without ".jpg": shows "File(<path>) is not supported" (error) and returns 0.
