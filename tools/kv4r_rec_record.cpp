@@ -459,10 +459,9 @@ int runRecRecord(const RecOptions& options, const RecordingOptions& recording) {
           const std::string final_path = formats::replaceExtension(path, extension);
           const std::vector<Leftover> leftovers = leftoversFor(path, final_path);
           if (host.record(method, w.camera, path) != 1) {
+            // Names that two outputs share were refused before the run began.
             std::string hint;
-            if (work.size() > 1 && pattern.find("%c") == std::string::npos) {
-              hint = " (another camera records there: put %c in the path)";
-            } else if (viewer::workingFileLockedByARecording(path)) {
+            if (viewer::workingFileLockedByARecording(path)) {
               hint = " (another program is recording into " + viewer::recordingTempPath(path) + ")";
             } else if (const std::string problem = folderProblem(path); !problem.empty()) {
               hint = " (its folder " + folderOf(path) + ": " + problem + ")";
