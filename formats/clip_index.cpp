@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <limits>
@@ -120,7 +121,8 @@ int scanIntoIndex(const std::string& clip_path, std::string* index_path,
   // recording. The player's index reads on as it always has.
   auto no_record_at = [&](std::int64_t offset, ssize_t got) {
     if (stop == nullptr || offset == 0 || got <= 0) return false;
-    if (fixed[0] == 0xFF && (got < 2 || fixed[1] == 0xD8)) return false;
+    const std::size_t marker_bytes = std::min<std::size_t>(static_cast<std::size_t>(got), 2);
+    if (startsLikeRecord(std::span(fixed, marker_bytes))) return false;
     *stop = {offset, kFormatsErrBadRecord};
     return true;
   };
