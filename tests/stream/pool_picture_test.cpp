@@ -1,5 +1,12 @@
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
 #include <thread>
 
 #include "stream/frame_pools.h"
@@ -25,6 +32,53 @@ TEST(FramePools, AreSizedFromTheActiveCameras) {
   EXPECT_EQ(pools.picture, kept);
   EXPECT_EQ(poolBlockCount(pools.receive), 3);
   freeFramePools(pools);
+}
+
+// The VmFlags of the mapping that holds `address`, as /proc/self/smaps gives them ("" if none).
+std::string mappingFlags(const void* address) {
+  const auto at = reinterpret_cast<std::uintptr_t>(address);
+  std::ifstream smaps("/proc/self/smaps");
+  std::string line;
+  bool inside = false;
+  while (std::getline(smaps, line)) {
+    std::uintptr_t start = 0;
+    std::uintptr_t end = 0;
+    char dash = 0;
+    std::istringstream range(line);
+    if (range >> std::hex >> start >> dash >> end && dash == '-') {
+      inside = start <= at && at < end;
+    } else if (inside && line.rfind("VmFlags:", 0) == 0) {
+      return line;
+    }
+  }
+  return "";
+}
+
+bool mapped(const void* address) {
+  unsigned char resident = 0;
+  void* page =
+      reinterpret_cast<void*>(reinterpret_cast<std::uintptr_t>(address) & ~std::uintptr_t{4095});
+  return mincore(page, 1, &resident) == 0 || errno != ENOMEM;
+}
+
+TEST(FramePools, PicturesLieOnMemoryAdvisedForHugePagesThatIsGivenBackWhole) {
+  FramePools pools;
+  ASSERT_EQ(openFramePools(pools, 4), 1);
+  std::uint8_t* pixels[5];
+  for (std::uint8_t*& p : pixels) {
+    PictureBuffer* picture = takePictureBlock(pools.picture);
+    ASSERT_NE(picture, nullptr);
+    p = pictureBufferPixels(picture);
+    std::memset(p, 0x5A, kPicturePixelBytes);  // every byte of every picture can be written
+  }
+  EXPECT_NE(mappingFlags(pixels[0]).find(" hg"), std::string::npos) << mappingFlags(pixels[0]);
+  EXPECT_EQ(mappingFlags(pixels[0]), mappingFlags(pixels[4] + kPicturePixelBytes - 1));
+  for (std::uint8_t* p : pixels) {
+    EXPECT_EQ(poolPut(p - kPictureHeaderBytes), 1);
+  }
+  freeFramePools(pools);
+  EXPECT_FALSE(mapped(pixels[0]));
+  EXPECT_FALSE(mapped(pixels[4] + kPicturePixelBytes - 1));
 }
 
 TEST(FramePools, TakenPictureBlockIsPreparedEvenWhenReused) {
