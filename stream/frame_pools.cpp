@@ -16,9 +16,17 @@ PictureBuffer* takePictureBlock(SBPOOL* picture_pool) {
   return picture;
 }
 
+SBPOOL* makePicturePool(int blocks) {
+  // Each picture is written through once per frame, mostly into memory that has left the caches.
+  // With the pixel area on a cache line, every row of the usual 704-pixel-wide pictures (2,112
+  // bytes) starts on one and is written in whole lines, which was measured to cost a few per cent
+  // less of the decoding.
+  return mkpoolLineAligned(kPictureBlockBytes, blocks, kPictureHeaderBytes);
+}
+
 int openFramePools(FramePools& pools, int active_cameras) {
   const int cameras = std::clamp(active_cameras, 0, 4);
-  if (pools.picture == nullptr) pools.picture = mkpool(kPictureBlockBytes, cameras + 1);
+  if (pools.picture == nullptr) pools.picture = makePicturePool(cameras + 1);
   pools.receive = mkpool(kReceiveBlockBytes, cameras + 3);
   if (pools.receive == nullptr) {
     platform::traceOut("mkpool error\n");

@@ -47,6 +47,10 @@ static_assert(sizeof(PictureBuffer) == kPictureHeaderBytes);
 // owns the block and gives it back with poolPut. Called on the delivering thread.
 [[nodiscard]] PictureBuffer* takePictureBlock(SBPOOL* picture_pool);
 
+// A picture pool of `blocks` blocks of kPictureBlockBytes, whose pixel areas start on a cache line;
+// none when it cannot be made.
+[[nodiscard]] SBPOOL* makePicturePool(int blocks);
+
 // The pools of one live view. Touched only by the thread that starts and stops the stream.
 struct FramePools {
   SBPOOL* picture = nullptr;  // active cameras + 1 blocks of kPictureBlockBytes

@@ -83,10 +83,10 @@ constexpr std::size_t kPoolRecordBytes = roundUp(sizeof(SBPOOL), kBlockAlign);
 
 // Memory for a pool of `total` bytes; `*mapped_bytes` is the length of its mapping, or 0 when it
 // comes from the heap. A pool of pictures is written through once per frame, a megabyte each time,
-// into a block that has left the CPU's caches: decoding into such blocks on 4 KiB pages was measured
-// a few per cent slower than on huge pages (under a hypervisor, where each page walk is dearer). So
-// a pool of huge-page size or more is mapped on its own, aligned to huge pages and advised to use
-// them (where the system leaves that to the program).
+// into a block that has left the CPU's caches: decoding into such blocks on 4 KiB pages was
+// measured a few per cent slower than on huge pages (under a hypervisor, where each page walk is
+// dearer). So a pool of huge-page size or more is mapped on its own, aligned to huge pages and
+// advised to use them (where the system leaves that to the program).
 void* allocatePoolMemory(std::size_t total, std::size_t* mapped_bytes) {
   *mapped_bytes = 0;
   if (total < kHugePageBytes) {
@@ -134,12 +134,25 @@ int terminate(SBPOOL* pool) {
 
 }  // namespace
 
-SBPOOL* mkpool(int block_bytes, int block_count) {
+namespace {
+
+constexpr std::size_t kCacheLineBytes = 64;
+constexpr int kNoLineAlignment = -1;
+
+// mkpool; with `line_aligned_byte` >= 0 the blocks are placed so that that byte of each starts a
+// cache line.
+SBPOOL* makePool(int block_bytes, int block_count, int line_aligned_byte) {
   if (block_bytes < kPoolMinBlockBytes || block_bytes > kPoolMaxBlockBytes) return nullptr;
   if (block_count < kPoolMinBlocks || block_count > kPoolMaxBlocks) return nullptr;
+  if (line_aligned_byte >= block_bytes) return nullptr;
+  const bool line_aligned = line_aligned_byte >= 0;
   const int raised_bytes = static_cast<int>(roundUp(static_cast<std::size_t>(block_bytes), 4));
-  const std::size_t stride = sizeof(BlockHeader) + roundUp(raised_bytes, kBlockAlign);
-  const std::size_t total = kPoolRecordBytes + stride * static_cast<std::size_t>(block_count);
+  std::size_t stride = sizeof(BlockHeader) + roundUp(raised_bytes, kBlockAlign);
+  if (line_aligned) stride = roundUp(stride, kCacheLineBytes);
+  // A line-aligned pool has room to move its first block up to a line further on.
+  const std::size_t shift_room = line_aligned ? kCacheLineBytes : 0;
+  const std::size_t total =
+      kPoolRecordBytes + shift_room + stride * static_cast<std::size_t>(block_count);
 
   std::size_t mapped_bytes = 0;
   void* memory = allocatePoolMemory(total, &mapped_bytes);
@@ -148,8 +161,14 @@ SBPOOL* mkpool(int block_bytes, int block_count) {
   pool->mapped_bytes = mapped_bytes;
   platform::traceOut("sizeof(SBPOOL) = %d\n", static_cast<int>(sizeof(SBPOOL)));
 
-  // Chain the blocks in address order: the first block heads the free list.
   std::byte* first = static_cast<std::byte*>(memory) + kPoolRecordBytes;
+  if (line_aligned) {
+    const std::uintptr_t aligned_at = reinterpret_cast<std::uintptr_t>(first) +
+                                      sizeof(BlockHeader) +
+                                      static_cast<std::uintptr_t>(line_aligned_byte);
+    first += (kCacheLineBytes - aligned_at % kCacheLineBytes) % kCacheLineBytes;
+  }
+  // Chain the blocks in address order: the first block heads the free list.
   BlockHeader* next = nullptr;
   for (int i = block_count - 1; i >= 0; --i) {
     auto* header = new (first + stride * static_cast<std::size_t>(i)) BlockHeader{};
@@ -158,6 +177,17 @@ SBPOOL* mkpool(int block_bytes, int block_count) {
   }
   pool->free_head = next;
   return pool;
+}
+
+}  // namespace
+
+SBPOOL* mkpool(int block_bytes, int block_count) {
+  return makePool(block_bytes, block_count, kNoLineAlignment);
+}
+
+SBPOOL* mkpoolLineAligned(int block_bytes, int block_count, int line_aligned_byte) {
+  if (line_aligned_byte < 0) return nullptr;
+  return makePool(block_bytes, block_count, line_aligned_byte);
 }
 
 namespace {

@@ -26,6 +26,12 @@ inline constexpr int kPoolMaxBlocks = 200;
 // the pool record ("sizeof(SBPOOL) = %d\n").
 [[nodiscard]] SBPOOL* mkpool(int block_bytes, int block_count);
 
+// mkpool, with the blocks placed so that byte `line_aligned_byte` of each block starts a cache line
+// (64 bytes). For blocks that are written through whole, such as decoded pictures: rows that start
+// on a line are written in whole lines, which costs less in memory that has left the caches. Also
+// returns none for a byte outside [0, block_bytes).
+[[nodiscard]] SBPOOL* mkpoolLineAligned(int block_bytes, int block_count, int line_aligned_byte);
+
 // Takes a free block and returns the address of its usable bytes (poolBlockSize of them, aligned to
 // 16). Blocks without a time-out while every block is handed out. Returns none for no pool, for a
 // pool that `termpool` has terminated (at once, even when blocks are free), and to every thread

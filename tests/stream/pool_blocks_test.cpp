@@ -51,6 +51,28 @@ TEST(PoolBlocks, SizeFiveGivesEightUsableBytesInSeparateBlocksInAddressOrder) {
   EXPECT_EQ(poolFreeCount(pool.get()), 3);
 }
 
+TEST(PoolBlocks, LineAlignedPoolPutsTheChosenByteOfEveryBlockOnACacheLine) {
+  EXPECT_EQ(mkpoolLineAligned(100, 2, -1), nullptr);
+  EXPECT_EQ(mkpoolLineAligned(100, 2, 100), nullptr);
+  EXPECT_EQ(mkpoolLineAligned(2097153, 1, 0), nullptr);
+  for (const int aligned_byte : {0, 20, 63, 99}) {
+    UniquePool pool(mkpoolLineAligned(100, 5, aligned_byte));
+    ASSERT_NE(pool, nullptr);
+    EXPECT_EQ(poolBlockSize(pool.get()), 100);
+    unsigned char* blocks[5];
+    for (int i = 0; i < 5; ++i) {
+      blocks[i] = static_cast<unsigned char*>(poolGet(pool.get()));
+      ASSERT_NE(blocks[i], nullptr);
+      EXPECT_EQ(reinterpret_cast<std::uintptr_t>(blocks[i] + aligned_byte) % 64, 0u);
+      std::memset(blocks[i], 'a' + i, 100);
+    }
+    for (int i = 0; i < 5; ++i) {
+      EXPECT_EQ(std::string(reinterpret_cast<char*>(blocks[i]), 100), std::string(100, 'a' + i));
+      EXPECT_EQ(poolPut(blocks[i]), 1);
+    }
+  }
+}
+
 TEST(PoolBlocks, LastReturnedBlockIsHandedOutFirst) {
   UniquePool pool(mkpool(32, 3));
   void* a = poolGet(pool.get());

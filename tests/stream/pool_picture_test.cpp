@@ -61,7 +61,7 @@ bool mapped(const void* address) {
   return mincore(page, 1, &resident) == 0 || errno != ENOMEM;
 }
 
-TEST(FramePools, PicturesLieOnMemoryAdvisedForHugePagesThatIsGivenBackWhole) {
+TEST(FramePools, PicturesLieOnCacheLinesOfMemoryAdvisedForHugePagesThatIsGivenBackWhole) {
   FramePools pools;
   ASSERT_EQ(openFramePools(pools, 4), 1);
   std::uint8_t* pixels[5];
@@ -69,6 +69,8 @@ TEST(FramePools, PicturesLieOnMemoryAdvisedForHugePagesThatIsGivenBackWhole) {
     PictureBuffer* picture = takePictureBlock(pools.picture);
     ASSERT_NE(picture, nullptr);
     p = pictureBufferPixels(picture);
+    // Rows of 704 pixels start on cache lines when the pixel area does.
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(p) % 64, 0u);
     std::memset(p, 0x5A, kPicturePixelBytes);  // every byte of every picture can be written
   }
   EXPECT_NE(mappingFlags(pixels[0]).find(" hg"), std::string::npos) << mappingFlags(pixels[0]);
