@@ -16,7 +16,7 @@
 namespace kv4r::bench {
 namespace {
 
-enum class Kind { Time, Counter, Limit, Report };
+enum class Kind { Time, Counter, MeasuredRatio, Limit, Report };
 
 struct Figure {
   Kind kind;
@@ -101,6 +101,12 @@ void declareCounterRatio(std::string figure, std::string counter, std::string su
 void declareLimit(std::string figure, std::string counter, std::string subject, double limit) {
   figures().push_back({Kind::Limit, std::move(figure), std::move(counter), std::move(subject), "",
                        Goal::AtMost, limit});
+}
+
+void declareMeasuredRatio(std::string figure, std::string counter, std::string subject, Goal goal,
+                          double goal_value) {
+  figures().push_back({Kind::MeasuredRatio, std::move(figure), std::move(counter),
+                       std::move(subject), "", goal, goal_value});
 }
 
 void declareReport(std::string figure, std::string counter, std::string subject) {
@@ -204,6 +210,11 @@ int runBenchmarks(int argc, char** argv) {
         printGoal(f, *subject / *base);
         break;
       }
+      case Kind::MeasuredRatio:
+        std::printf("ratio %s: %.3f (%s %s)", f.name.c_str(), *subject, f.subject.c_str(),
+                    f.counter.c_str());
+        printGoal(f, *subject);
+        break;
       case Kind::Limit:
         std::printf("ratio %s: %.3f (%s %s = %.4g against limit %.4g)", f.name.c_str(),
                     *subject / f.goal_value, f.subject.c_str(), f.counter.c_str(), *subject,

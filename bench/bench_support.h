@@ -27,6 +27,11 @@ void declareCounterRatio(std::string figure, std::string counter, std::string su
 // The ratio of one benchmark's counter to a fixed limit (for example peak RSS against 40 MB).
 void declareLimit(std::string figure, std::string counter, std::string subject, double limit);
 
+// A counter that is itself a ratio, measured within one benchmark (for example in turns with its
+// baseline), against a goal.
+void declareMeasuredRatio(std::string figure, std::string counter, std::string subject, Goal goal,
+                          double goal_value);
+
 // Plain report of a counter without a goal (latencies, for example).
 void declareReport(std::string figure, std::string counter, std::string subject);
 
