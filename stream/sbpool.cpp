@@ -1,7 +1,5 @@
 #include "stream/sbpool.h"
 
-#include <sys/mman.h>
-
 #include <atomic>
 #include <climits>
 #include <cstddef>
@@ -30,9 +28,6 @@ struct BlockHeader {
 };
 static_assert(sizeof(BlockHeader) == kBlockAlign);
 
-// From this size on a pool's memory is a mapping of its own on transparent huge pages.
-constexpr std::size_t kHugePageBytes = std::size_t{2} << 20;
-
 constexpr std::size_t roundUp(std::size_t n, std::size_t to) {
   return (n + to - 1) / to * to;
 }
@@ -58,7 +53,6 @@ struct SBPOOL {
   // Set at creation, read by anyone.
   const int block_bytes;
   const int block_count;
-  std::size_t mapped_bytes = 0;  // the length of the pool's own mapping; 0 for heap memory
 
   // Under `lock`. (A mutex: the lock only ever excludes, and unlike a semaphore it may be destroyed
   // as soon as the last holder has let go.)
@@ -80,41 +74,6 @@ struct SBPOOL {
 namespace {
 
 constexpr std::size_t kPoolRecordBytes = roundUp(sizeof(SBPOOL), kBlockAlign);
-
-// Memory for a pool of `total` bytes; `*mapped_bytes` is the length of its mapping, or 0 when it
-// comes from the heap. A pool of pictures is written through once per frame, a megabyte each time,
-// into a block that has left the CPU's caches: decoding into such blocks on 4 KiB pages was
-// measured a few per cent slower than on huge pages (under a hypervisor, where each page walk is
-// dearer). So a pool of huge-page size or more is mapped on its own, aligned to huge pages and
-// advised to use them (where the system leaves that to the program).
-void* allocatePoolMemory(std::size_t total, std::size_t* mapped_bytes) {
-  *mapped_bytes = 0;
-  if (total < kHugePageBytes) {
-    return ::operator new (total, std::align_val_t{kBlockAlign}, std::nothrow);
-  }
-  const std::size_t length = roundUp(total, kHugePageBytes);
-  // Mapped with a huge page to spare, whose unaligned ends are given back.
-  const std::size_t reserved = length + kHugePageBytes;
-  void* raw = mmap(nullptr, reserved, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (raw == MAP_FAILED) return nullptr;
-  auto* start = static_cast<std::byte*>(raw);
-  auto* aligned = reinterpret_cast<std::byte*>(
-      roundUp(reinterpret_cast<std::uintptr_t>(start), kHugePageBytes));
-  const std::size_t head = static_cast<std::size_t>(aligned - start);
-  if (head > 0) (void)munmap(start, head);
-  if (reserved - head > length) (void)munmap(aligned + length, reserved - head - length);
-  (void)madvise(aligned, length, MADV_HUGEPAGE);  // only advice: plain pages serve as well
-  *mapped_bytes = length;
-  return aligned;
-}
-
-void freePoolMemory(void* memory, std::size_t mapped_bytes) {
-  if (mapped_bytes > 0) {
-    (void)munmap(memory, mapped_bytes);
-  } else {
-    ::operator delete (memory, std::align_val_t{kBlockAlign});
-  }
-}
 
 // Marks the pool terminated and wakes every thread that waits in poolGet, then waits until each has
 // left. Returns how many were woken; 0 if the pool had been terminated already (its waiters were
@@ -154,11 +113,9 @@ SBPOOL* makePool(int block_bytes, int block_count, int line_aligned_byte) {
   const std::size_t total =
       kPoolRecordBytes + shift_room + stride * static_cast<std::size_t>(block_count);
 
-  std::size_t mapped_bytes = 0;
-  void* memory = allocatePoolMemory(total, &mapped_bytes);
+  void* memory = ::operator new (total, std::align_val_t{kBlockAlign}, std::nothrow);
   if (memory == nullptr) return nullptr;
   auto* pool = new (memory) SBPOOL(raised_bytes, block_count);
-  pool->mapped_bytes = mapped_bytes;
   platform::traceOut("sizeof(SBPOOL) = %d\n", static_cast<int>(sizeof(SBPOOL)));
 
   std::byte* first = static_cast<std::byte*>(memory) + kPoolRecordBytes;
@@ -285,9 +242,8 @@ int freepool(SBPOOL* pool) {
   // Every woken waiter acknowledged under the lock; once the lock is free again none touches the
   // pool any more.
   { std::lock_guard guard(pool->lock); }
-  const std::size_t mapped_bytes = pool->mapped_bytes;
   pool->~SBPOOL();
-  freePoolMemory(pool, mapped_bytes);
+  ::operator delete (pool, std::align_val_t{kBlockAlign});
   return 1;
 }
 
