@@ -79,6 +79,9 @@ int ClipPlayerCommand(ClipPlayer* player, int mode, int position) {
   } else if (mode == kModeStop) {
     player->position.store(0);
   }
+  // A worker that paces its way to the next record shows it now and then obeys: a pause or a seek
+  // at a slow speed, or in a clip of few pictures a second, would otherwise wait up to two seconds.
+  player->wake.cutSleep();
   resumeIfSuspended(player);
   return 1;
 }

@@ -12,6 +12,14 @@ void WorkerWake::resume() {
   changed_.notify_all();
 }
 
+void WorkerWake::cutSleep() {
+  {
+    std::lock_guard lock(mutex_);
+    sleep_cut_ = true;
+  }
+  changed_.notify_all();
+}
+
 void WorkerWake::stop() {
   {
     std::lock_guard lock(mutex_);
@@ -24,12 +32,15 @@ void WorkerWake::waitForResume() {
   std::unique_lock lock(mutex_);
   changed_.wait(lock, [this] { return resumed_ || stopped_; });
   resumed_ = false;
+  sleep_cut_ = false;  // what it was for happened during the suspension
 }
 
 void WorkerWake::sleepFor(int delay_ms) {
   if (delay_ms <= 0) return;
   std::unique_lock lock(mutex_);
-  changed_.wait_for(lock, std::chrono::milliseconds(delay_ms), [this] { return stopped_; });
+  changed_.wait_for(lock, std::chrono::milliseconds(delay_ms),
+                    [this] { return stopped_ || sleep_cut_; });
+  sleep_cut_ = false;
 }
 
 namespace {

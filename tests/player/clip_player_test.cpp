@@ -311,6 +311,36 @@ TEST(ClipPlayerClose, EndsAWorkerInItsLongestWaitPromptly) {
   EXPECT_EQ(probe.statuses().back(), kStatusIdle);
 }
 
+TEST(ClipPlayerCommand, EndsThePacingWaitSoThatAPauseOrSeekNeedNotWaitForIt) {
+  // Records an hour apart: every wait is the full 2,000 ms of the real clock.
+  TempDir dir;
+  const std::filesystem::path path = dir / "sparse.vrx";
+  writeClip(path, evenStamps(6, 3600 * 1000));
+  WorkerProbe probe;
+  ClipPlayerPtr player(
+      ClipPlayerOpen(path.string(), probe.frameCallback(), probe.statusCallback()));
+  ASSERT_TRUE(player);
+  ASSERT_TRUE(probe.waitForIdle(1));
+
+  ASSERT_EQ(playForward(player.get()), 1);
+  ASSERT_TRUE(probe.waitForFrames(2));  // the worker now waits before record 1
+  auto start = std::chrono::steady_clock::now();
+  ASSERT_EQ(pausePlayback(player.get()), 1);
+  ASSERT_TRUE(probe.waitForIdle(2));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));
+  EXPECT_EQ(probe.lastFrame().position, 1);  // the record it had read is still shown
+
+  // A seek during a wait: the picture sought comes at once, and the player stays paused there.
+  ASSERT_EQ(playForward(player.get()), 1);
+  ASSERT_TRUE(probe.waitForFrames(4));  // shows record 2, then waits before record 3
+  const std::size_t before_seek = probe.frames().size();
+  start = std::chrono::steady_clock::now();
+  ASSERT_EQ(seekTo(player.get(), 5), 1);
+  ASSERT_TRUE(probe.waitForFrameAt(before_seek, 5));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));
+  EXPECT_EQ(player->play_mode.load(), kModePause);
+}
+
 TEST(ClipPlayerClose, WaitsForAFrameCallbackInProgress) {
   TempDir dir;
   const std::filesystem::path path = dir / "busy.vrx";

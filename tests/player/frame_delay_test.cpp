@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <future>
 #include <limits>
 
 #include "player/clip_player.h"
+#include "player/player_clock.h"
 #include "tests/player/clip_fixture.h"
 #include "tests/support/test_env.h"
 
@@ -74,6 +77,37 @@ TEST(FrameDelay, HugeNegativeOrOddGapsStayWithinTwoSeconds) {
       EXPECT_LE(delay, 2000) << "speed " << speed;
     }
   }
+}
+
+// How long sleepFor(delay_ms) took, in milliseconds.
+std::int64_t timedSleep(WorkerWake& wake, int delay_ms) {
+  const auto start = std::chrono::steady_clock::now();
+  wake.sleepFor(delay_ms);
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                               start)
+      .count();
+}
+
+TEST(WorkerWake, ACutEndsOneSleepAndASuspensionForgetsIt) {
+  WorkerWake wake;
+  // A sleep in progress ends at the cut.
+  auto sleeping = std::async(std::launch::async, [&] { return timedSleep(wake, 60'000); });
+  while (sleeping.wait_for(std::chrono::milliseconds(0)) != std::future_status::ready) {
+    wake.cutSleep();
+    if (sleeping.wait_for(std::chrono::milliseconds(20)) == std::future_status::ready) break;
+  }
+  EXPECT_LT(sleeping.get(), 10'000);
+
+  // A cut while awake ends the next sleep only.
+  wake.cutSleep();
+  EXPECT_LT(timedSleep(wake, 60'000), 10'000);
+  EXPECT_GE(timedSleep(wake, 30), 30);
+
+  // A cut before a suspension is spent by it.
+  wake.cutSleep();
+  wake.resume();
+  wake.waitForResume();
+  EXPECT_GE(timedSleep(wake, 30), 30);
 }
 
 }  // namespace
