@@ -157,6 +157,16 @@ struct PlainDecoding {
   }
 };
 
+// Waits until the live view has decoded `count` frames in all; false when it has not within 10 s.
+bool waitForDecoded(const LiveDecoding& decoding, long long count) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (decoding.decoded.load() < count) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  }
+  return true;
+}
+
 // Holds the delivering thread at the start of a frame while closed, so that the baseline can be
 // decoded on the client's CPU with the live view at rest.
 class DeliveryGate {
@@ -221,11 +231,6 @@ void BM_LiveAgainstPlain(benchmark::State& state) {
     state.SkipWithError("no connection");
     return;
   }
-  auto waitFor = [&](long long count) {
-    while (decoding.decoded.load() < count)
-      std::this_thread::sleep_for(std::chrono::microseconds(200));
-  };
-  waitFor(8);
   stream::RSP* session = window.session;
   std::int64_t receive_cpu = 0;
   std::int64_t deliver_cpu = 0;
@@ -233,7 +238,7 @@ void BM_LiveAgainstPlain(benchmark::State& state) {
   std::int64_t pane_cpu = 0;
   long long live_frames = 0;
   long long baseline_frames = 0;
-  bool held = gate.close();
+  bool held = waitForDecoded(decoding, 8) && gate.close();
   for (auto _ : state) {
     if (!held) break;
     // The bench thread only polls the count meanwhile; it keeps off the client's CPU.
@@ -242,8 +247,7 @@ void BM_LiveAgainstPlain(benchmark::State& state) {
     const std::int64_t receive_before = bench::threadCpuNs(session->stream_thread);
     const std::int64_t deliver_before = bench::threadCpuNs(session->dispatch_thread);
     gate.open();
-    waitFor(first + kFramesPerIteration);
-    held = gate.close();
+    held = waitForDecoded(decoding, first + kFramesPerIteration) && gate.close();
     receive_cpu += bench::threadCpuNs(session->stream_thread) - receive_before;
     deliver_cpu += bench::threadCpuNs(session->dispatch_thread) - deliver_before;
     live_frames += decoding.decoded.load() - first;
@@ -301,22 +305,28 @@ void BM_LiveDecodeAt30Fps(benchmark::State& state) {
     state.SkipWithError("no connection");
     return;
   }
-  auto waitFor = [&](long long count) {
-    while (decoding.decoded.load() < count)
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  };
-  waitFor(8);
+  if (!waitForDecoded(decoding, 8)) {
+    state.SkipWithError("no pictures");
+    return;
+  }
   (void)bench::pinToCpu(1);
   stream::RSP* session = window.session;
   const long long first = decoding.decoded.load();
   const std::int64_t stream_before = bench::threadCpuNs(session->stream_thread);
   const std::int64_t dispatch_before = bench::threadCpuNs(session->dispatch_thread);
-  for (auto _ : state) waitFor(decoding.decoded.load() + kFramesPerIteration);
+  bool flowing = true;
+  for (auto _ : state) {
+    flowing = flowing && waitForDecoded(decoding, decoding.decoded.load() + kFramesPerIteration);
+  }
   const std::int64_t cpu = bench::threadCpuNs(session->stream_thread) - stream_before +
                            bench::threadCpuNs(session->dispatch_thread) - dispatch_before;
   const long long frames = decoding.decoded.load() - first;
   stopConnection(window);
   (void)bench::pinToCpu(0);
+  if (!flowing) {
+    state.SkipWithError("the live view stopped delivering");
+    return;
+  }
   state.counters["frames_per_cpu_s"] =
       static_cast<double>(frames) / (static_cast<double>(cpu) / 1e9);
 }
