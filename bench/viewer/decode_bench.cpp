@@ -199,6 +199,30 @@ class DeliveryGate {
   bool holding_ = false;
 };
 
+// The live view with its decoding, as the control runs it without a window.
+struct LiveView {
+  platform::RecordingMessageBoxes boxes;
+  ViewerWindow window;
+  ControlConnection control;
+  LiveDecoding decoding;
+
+  // Attaches the decoding, every frame passing `gate` first when there is one, and connects to
+  // the server; false when that fails.
+  bool connect(const sim::SimulatorPtr& server, DeliveryGate* gate = nullptr) {
+    window.boxes = &boxes;
+    attachDecoding(window, decoding);
+    if (gate != nullptr) {
+      for (CameraPane& pane : window.panes) {
+        pane.on_frame = [gate, decode = pane.on_frame](CameraPane& p, void* buffer, int length) {
+          gate->pass();
+          decode(p, buffer, length);
+        };
+      }
+    }
+    return setIpAddress(window, control, serverUrl(server)) == 1;
+  }
+};
+
 // The live view and its baselines in turns of kFramesPerIteration frames each, so that a slow
 // spell of the shared machine falls on all three alike: the whole client (both session threads,
 // coded-frame check, statistics, decoding into picture blocks, the picture swap) at its own CPU
@@ -214,23 +238,14 @@ void BM_LiveAgainstPlain(benchmark::State& state) {
     state.SkipWithError("no server");
     return;
   }
-  platform::RecordingMessageBoxes boxes;
-  ViewerWindow window;
-  window.boxes = &boxes;
-  ControlConnection control;
-  LiveDecoding decoding;
-  attachDecoding(window, decoding);
   DeliveryGate gate;
-  for (CameraPane& pane : window.panes) {
-    pane.on_frame = [&gate, decode = pane.on_frame](CameraPane& p, void* buffer, int length) {
-      gate.pass();
-      decode(p, buffer, length);
-    };
-  }
-  if (setIpAddress(window, control, serverUrl(server)) != 1) {
+  LiveView live;
+  if (!live.connect(server, &gate)) {
     state.SkipWithError("no connection");
     return;
   }
+  LiveDecoding& decoding = live.decoding;
+  ViewerWindow& window = live.window;
   stream::RSP* session = window.session;
   std::int64_t receive_cpu = 0;
   std::int64_t deliver_cpu = 0;
@@ -267,13 +282,13 @@ void BM_LiveAgainstPlain(benchmark::State& state) {
   auto perCpuSecond = [](long long frames, std::int64_t cpu_ns) {
     return static_cast<double>(frames) / (static_cast<double>(cpu_ns) / 1e9);
   };
-  const double live = perCpuSecond(live_frames, receive_cpu + deliver_cpu);
+  const double whole = perCpuSecond(live_frames, receive_cpu + deliver_cpu);
   const double hot = perCpuSecond(baseline_frames, plain_cpu);
   const double pane = perCpuSecond(baseline_frames, pane_cpu);
-  state.counters["live_per_cpu_s"] = live;
+  state.counters["live_per_cpu_s"] = whole;
   state.counters["plain_per_cpu_s"] = hot;
-  state.counters["live_against_plain"] = live / hot;
-  state.counters["live_against_pane_pictures"] = live / pane;
+  state.counters["live_against_plain"] = whole / hot;
+  state.counters["live_against_pane_pictures"] = whole / pane;
   state.counters["pane_pictures_against_plain"] = pane / hot;
   state.counters["dropped"] = static_cast<double>(decoding.dropped.load());
   state.counters["receive_ns_per_frame"] =
@@ -295,16 +310,13 @@ void BM_LiveDecodeAt30Fps(benchmark::State& state) {
     state.SkipWithError("no server");
     return;
   }
-  platform::RecordingMessageBoxes boxes;
-  ViewerWindow window;
-  window.boxes = &boxes;
-  ControlConnection control;
-  LiveDecoding decoding;
-  attachDecoding(window, decoding);
-  if (setIpAddress(window, control, serverUrl(server)) != 1) {
+  LiveView live;
+  if (!live.connect(server)) {
     state.SkipWithError("no connection");
     return;
   }
+  LiveDecoding& decoding = live.decoding;
+  ViewerWindow& window = live.window;
   if (!waitForDecoded(decoding, 8)) {
     state.SkipWithError("no pictures");
     return;
