@@ -4,7 +4,9 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <filesystem>
+#include <mutex>
 #include <thread>
 
 #include "player/player_commands.h"
@@ -311,28 +313,53 @@ TEST(ClipPlayerClose, EndsAWorkerInItsLongestWaitPromptly) {
   EXPECT_EQ(probe.statuses().back(), kStatusIdle);
 }
 
+// The real clock, which also lets the test wait until the worker has begun a pacing wait.
+class WatchedSteadyClock : public PlayerClock {
+ public:
+  std::int64_t nowMs() override { return steadyPlayerClock().nowMs(); }
+  void sleepMs(int delay_ms, WorkerWake& wake) override {
+    {
+      std::lock_guard lock(mutex_);
+      ++waits_begun_;
+    }
+    changed_.notify_all();
+    steadyPlayerClock().sleepMs(delay_ms, wake);
+  }
+  // Waits until `count` pacing waits have begun in all; false after 10 s.
+  bool waitForWaits(int count) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::seconds(10), [&] { return waits_begun_ >= count; });
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  int waits_begun_ = 0;
+};
+
 TEST(ClipPlayerCommand, EndsThePacingWaitSoThatAPauseOrSeekNeedNotWaitForIt) {
   // Records an hour apart: every wait is the full 2,000 ms of the real clock.
   TempDir dir;
   const std::filesystem::path path = dir / "sparse.vrx";
   writeClip(path, evenStamps(6, 3600 * 1000));
   WorkerProbe probe;
+  WatchedSteadyClock clock;
   ClipPlayerPtr player(
-      ClipPlayerOpen(path.string(), probe.frameCallback(), probe.statusCallback()));
+      ClipPlayerOpen(path.string(), probe.frameCallback(), probe.statusCallback(), &clock));
   ASSERT_TRUE(player);
   ASSERT_TRUE(probe.waitForIdle(1));
 
   ASSERT_EQ(playForward(player.get()), 1);
-  ASSERT_TRUE(probe.waitForFrames(2));  // the worker now waits before record 1
+  ASSERT_TRUE(clock.waitForWaits(1));  // showed record 0, waits before record 1
   auto start = std::chrono::steady_clock::now();
   ASSERT_EQ(pausePlayback(player.get()), 1);
   ASSERT_TRUE(probe.waitForIdle(2));
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));
-  EXPECT_EQ(probe.lastFrame().position, 1);  // the record it had read is still shown
+  EXPECT_EQ(probe.lastFrame().position, 1);  // the record it had read is shown, then it pauses
 
   // A seek during a wait: the picture sought comes at once, and the player stays paused there.
   ASSERT_EQ(playForward(player.get()), 1);
-  ASSERT_TRUE(probe.waitForFrames(4));  // shows record 2, then waits before record 3
+  ASSERT_TRUE(clock.waitForWaits(2));  // showed record 1 again, waits before record 2
   const std::size_t before_seek = probe.frames().size();
   start = std::chrono::steady_clock::now();
   ASSERT_EQ(seekTo(player.get(), 5), 1);
