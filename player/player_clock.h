@@ -3,8 +3,7 @@
 //
 // The worker measures how long the frame callback took with nowMs() and then waits through
 // sleepMs(). The steady clock waits for real and returns early when the clip is closed or a
-// command arrives; a
-// ManualPlayerClock lets tests check the pacing without waiting.
+// command arrives; a ManualPlayerClock lets tests check the pacing without waiting.
 #pragma once
 
 #include <condition_variable>

@@ -91,10 +91,6 @@ int terminate(SBPOOL* pool) {
   return woken;
 }
 
-}  // namespace
-
-namespace {
-
 constexpr std::size_t kCacheLineBytes = 64;
 constexpr int kNoLineAlignment = -1;
 
