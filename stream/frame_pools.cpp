@@ -11,7 +11,7 @@ PictureBuffer* takePictureBlock(SBPOOL* picture_pool) {
   auto* picture = static_cast<PictureBuffer*>(poolGet(picture_pool));
   if (picture == nullptr) return nullptr;
   *picture = PictureBuffer{};
-  picture->pixel_offset = kPictureHeaderBytes;
+  picture->pixel_offset = kPicturePixelOffset;
   platform::traceOut("GET RGB BUFF(Free Cnt : %d)\n", poolFreeCount(picture_pool));
   return picture;
 }
@@ -20,8 +20,9 @@ SBPOOL* makePicturePool(int blocks) {
   // Each picture is written through once per frame, mostly into memory that has left the caches.
   // With the pixel area on a cache line, every row of the usual 704-pixel-wide pictures (2,112
   // bytes) starts on one and is written in whole lines, which was measured to cost a few per cent
-  // less of the decoding.
-  return mkpoolLineAligned(kPictureBlockBytes, blocks, kPictureHeaderBytes);
+  // less of the decoding. (Right behind the 20-byte header the rows could not start on a line: the
+  // blocks keep the heap's 16-byte alignment that their headers need.)
+  return mkpoolLineAligned(kPictureBlockBytes, blocks, kPicturePixelOffset);
 }
 
 int openFramePools(FramePools& pools, int active_cameras) {

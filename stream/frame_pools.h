@@ -1,10 +1,10 @@
 // The live view's two frame pools and the picture block laid out in them.
 //
 // A receive block holds one frame as it arrives (part header and JPEG record); a picture block
-// holds one decoded picture: a 20-byte `PictureBuffer` header followed by up to 720 x 576 pixels of
-// 3 bytes (blue, green, red), bottom row first, no row padding. The pools are sized from the number
-// of active cameras when a stream starts and released when it stops; the receive pool is terminated
-// first so that a receiver waiting for a block wakes.
+// holds one decoded picture: a 20-byte `PictureBuffer` header, 12 bytes of padding, then up to
+// 720 x 576 pixels of 3 bytes (blue, green, red), bottom row first, no row padding. The pools are
+// sized from the number of active cameras when a stream starts and released when it stops; the
+// receive pool is terminated first so that a receiver waiting for a block wakes.
 #pragma once
 
 #include <cstdint>
@@ -17,8 +17,10 @@ inline constexpr int kReceiveBlockBytes = 102400;
 inline constexpr int kPictureMaxWidth = 720;
 inline constexpr int kPictureMaxHeight = 576;
 inline constexpr int kPictureHeaderBytes = 20;
+// The pixel rows start at the first cache line of the block behind the header: see makePicturePool.
+inline constexpr int kPicturePixelOffset = 32;
 inline constexpr int kPicturePixelBytes = kPictureMaxWidth * kPictureMaxHeight * 3;
-inline constexpr int kPictureBlockBytes = kPictureHeaderBytes + kPicturePixelBytes;  // 1,244,180
+inline constexpr int kPictureBlockBytes = kPicturePixelOffset + kPicturePixelBytes;  // 1,244,192
 
 // The header at the start of a picture block. The decoder fills in the size and the capture time.
 struct PictureBuffer {
@@ -31,7 +33,7 @@ struct PictureBuffer {
   std::uint8_t minute;
   std::uint8_t second;
   std::uint8_t hundredths;
-  // Where the pixel rows start, counted in bytes from the start of the block (always 20).
+  // Where the pixel rows start, counted in bytes from the start of the block (kPicturePixelOffset).
   std::uint32_t pixel_offset;
 };
 static_assert(sizeof(PictureBuffer) == kPictureHeaderBytes);
@@ -42,9 +44,10 @@ static_assert(sizeof(PictureBuffer) == kPictureHeaderBytes);
 }
 
 // Takes a block from the picture pool (blocking like poolGet) and prepares its header: size and
-// capture time 0, pixel area at byte 20. Traces "GET RGB BUFF(Free Cnt : %d)\n" with the free
-// count. Returns none for no pool or a terminated pool; then the frame is not decoded. The caller
-// owns the block and gives it back with poolPut. Called on the delivering thread.
+// capture time 0, pixel area at byte kPicturePixelOffset. Traces "GET RGB BUFF(Free Cnt : %d)\n"
+// with the free count. Returns none for no pool or a terminated pool; then the frame is not
+// decoded. The caller owns the block and gives it back with poolPut. Called on the delivering
+// thread.
 [[nodiscard]] PictureBuffer* takePictureBlock(SBPOOL* picture_pool);
 
 // A picture pool of `blocks` blocks of kPictureBlockBytes, whose pixel areas start on a cache line;

@@ -139,7 +139,9 @@ SBPOOL* mkpool(int block_bytes, int block_count) {
 }
 
 SBPOOL* mkpoolLineAligned(int block_bytes, int block_count, int line_aligned_byte) {
-  if (line_aligned_byte < 0) return nullptr;
+  if (line_aligned_byte < 0 || line_aligned_byte % static_cast<int>(kBlockAlign) != 0) {
+    return nullptr;
+  }
   return makePool(block_bytes, block_count, line_aligned_byte);
 }
 

@@ -28,8 +28,8 @@ inline constexpr int kPoolMaxBlocks = 200;
 
 // mkpool, with the blocks placed so that byte `line_aligned_byte` of each block starts a cache line
 // (64 bytes). For blocks that are written through whole, such as decoded pictures: rows that start
-// on a line are written in whole lines, which costs less in memory that has left the caches. Also
-// returns none for a byte outside [0, block_bytes).
+// on a line are written in whole lines, which costs less in memory that has left the caches. The
+// byte must be a multiple of 16 (the blocks stay aligned to 16) inside the block; else none.
 [[nodiscard]] SBPOOL* mkpoolLineAligned(int block_bytes, int block_count, int line_aligned_byte);
 
 // Takes a free block and returns the address of its usable bytes (poolBlockSize of them, aligned to

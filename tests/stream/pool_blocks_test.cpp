@@ -52,10 +52,11 @@ TEST(PoolBlocks, SizeFiveGivesEightUsableBytesInSeparateBlocksInAddressOrder) {
 }
 
 TEST(PoolBlocks, LineAlignedPoolPutsTheChosenByteOfEveryBlockOnACacheLine) {
-  EXPECT_EQ(mkpoolLineAligned(100, 2, -1), nullptr);
-  EXPECT_EQ(mkpoolLineAligned(100, 2, 100), nullptr);
+  EXPECT_EQ(mkpoolLineAligned(100, 2, -16), nullptr);
+  EXPECT_EQ(mkpoolLineAligned(100, 2, 20), nullptr);  // blocks keep their alignment to 16
+  EXPECT_EQ(mkpoolLineAligned(100, 2, 112), nullptr);
   EXPECT_EQ(mkpoolLineAligned(2097153, 1, 0), nullptr);
-  for (const int aligned_byte : {0, 20, 63, 99}) {
+  for (const int aligned_byte : {0, 16, 48, 96}) {
     UniquePool pool(mkpoolLineAligned(100, 5, aligned_byte));
     ASSERT_NE(pool, nullptr);
     EXPECT_EQ(poolBlockSize(pool.get()), 100);
@@ -64,6 +65,7 @@ TEST(PoolBlocks, LineAlignedPoolPutsTheChosenByteOfEveryBlockOnACacheLine) {
       blocks[i] = static_cast<unsigned char*>(poolGet(pool.get()));
       ASSERT_NE(blocks[i], nullptr);
       EXPECT_EQ(reinterpret_cast<std::uintptr_t>(blocks[i] + aligned_byte) % 64, 0u);
+      EXPECT_EQ(reinterpret_cast<std::uintptr_t>(blocks[i]) % 16, 0u);
       std::memset(blocks[i], 'a' + i, 100);
     }
     for (int i = 0; i < 5; ++i) {

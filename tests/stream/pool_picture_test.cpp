@@ -13,7 +13,7 @@ TEST(FramePools, AreSizedFromTheActiveCameras) {
   FramePools pools;
   ASSERT_EQ(openFramePools(pools, 2), 1);
   EXPECT_EQ(poolBlockCount(pools.picture), 3);
-  EXPECT_EQ(poolBlockSize(pools.picture), 1244180);
+  EXPECT_EQ(poolBlockSize(pools.picture), 1244192);
   EXPECT_EQ(poolBlockCount(pools.receive), 5);
   EXPECT_EQ(poolBlockSize(pools.receive), 102400);
   freeFramePools(pools);
@@ -46,7 +46,7 @@ TEST(FramePools, PixelAreasStartOnCacheLinesAndHoldAWholePicture) {
     EXPECT_EQ(p[kPicturePixelBytes - 1], 0x5A);
   }
   for (std::uint8_t* p : pixels) {
-    EXPECT_EQ(poolPut(p - kPictureHeaderBytes), 1);
+    EXPECT_EQ(poolPut(p - kPicturePixelOffset), 1);
   }
   freeFramePools(pools);
 }
@@ -58,9 +58,9 @@ TEST(FramePools, TakenPictureBlockIsPreparedEvenWhenReused) {
   for (PictureBuffer*& picture : pictures) {
     picture = takePictureBlock(pools.picture);
     ASSERT_NE(picture, nullptr);
-    EXPECT_EQ(picture->pixel_offset, 20u);
+    EXPECT_EQ(picture->pixel_offset, 32u);
     std::uint8_t* pixels = pictureBufferPixels(picture);
-    EXPECT_EQ(pixels, reinterpret_cast<std::uint8_t*>(picture) + 20);
+    EXPECT_EQ(pixels, reinterpret_cast<std::uint8_t*>(picture) + kPicturePixelOffset);
     pixels[0] = 1;
     pixels[kPicturePixelBytes - 1] = 2;  // the last byte of a full 720 x 576 picture
     picture->width = 720;
@@ -73,7 +73,7 @@ TEST(FramePools, TakenPictureBlockIsPreparedEvenWhenReused) {
   EXPECT_EQ(again->width, 0u);
   EXPECT_EQ(again->height, 0u);
   EXPECT_EQ(again->year, 0u);
-  EXPECT_EQ(again->pixel_offset, 20u);
+  EXPECT_EQ(again->pixel_offset, 32u);
   freeFramePools(pools);
   EXPECT_EQ(takePictureBlock(nullptr), nullptr);
 }

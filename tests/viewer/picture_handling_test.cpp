@@ -81,12 +81,12 @@ TEST(FrameRate, WithoutACounterEveryEvaluationReadsAboveThirty) {
 struct PictureBlock {
   std::unique_ptr<std::uint8_t[]> bytes{new std::uint8_t[stream::kPictureBlockBytes]()};
   stream::PictureBuffer* picture() { return reinterpret_cast<stream::PictureBuffer*>(bytes.get()); }
-  std::uint8_t* pixels() { return bytes.get() + stream::kPictureHeaderBytes; }
+  std::uint8_t* pixels() { return bytes.get() + stream::kPicturePixelOffset; }
   PictureBlock(int width, int height) {
     *picture() = stream::PictureBuffer{};
     picture()->width = static_cast<std::uint32_t>(width);
     picture()->height = static_cast<std::uint32_t>(height);
-    picture()->pixel_offset = stream::kPictureHeaderBytes;
+    picture()->pixel_offset = stream::kPicturePixelOffset;
   }
 };
 
