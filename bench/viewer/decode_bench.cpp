@@ -157,6 +157,10 @@ struct PlainDecoding {
   }
 };
 
+double perCpuSecond(long long frames, std::int64_t cpu_ns) {
+  return static_cast<double>(frames) / (static_cast<double>(cpu_ns) / 1e9);
+}
+
 // Waits until the live view has decoded `count` frames in all; false when it has not within 10 s.
 bool waitForDecoded(const LiveDecoding& decoding, long long count) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
@@ -279,9 +283,6 @@ void BM_LiveAgainstPlain(benchmark::State& state) {
     state.SkipWithError("the live view stopped delivering");
     return;
   }
-  auto perCpuSecond = [](long long frames, std::int64_t cpu_ns) {
-    return static_cast<double>(frames) / (static_cast<double>(cpu_ns) / 1e9);
-  };
   const double whole = perCpuSecond(live_frames, receive_cpu + deliver_cpu);
   const double hot = perCpuSecond(baseline_frames, plain_cpu);
   const double pane = perCpuSecond(baseline_frames, pane_cpu);
@@ -339,8 +340,7 @@ void BM_LiveDecodeAt30Fps(benchmark::State& state) {
     state.SkipWithError("the live view stopped delivering");
     return;
   }
-  state.counters["frames_per_cpu_s"] =
-      static_cast<double>(frames) / (static_cast<double>(cpu) / 1e9);
+  state.counters["frames_per_cpu_s"] = perCpuSecond(frames, cpu);
 }
 BENCHMARK(BM_LiveDecodeAt30Fps)
     ->Repetitions(5)
