@@ -295,24 +295,6 @@ TEST(ClipPlayerWorker, StartWithoutCallbacksOrClipEndsWithError) {
   }
 }
 
-TEST(ClipPlayerClose, EndsAWorkerInItsLongestWaitPromptly) {
-  // Records an hour apart: every wait is the full 2,000 ms of the real clock.
-  TempDir dir;
-  const std::filesystem::path path = dir / "slow.vrx";
-  writeClip(path, evenStamps(4, 3600 * 1000));
-  WorkerProbe probe;
-  ClipPlayer* player = ClipPlayerOpen(path.string(), probe.frameCallback(), probe.statusCallback());
-  ASSERT_TRUE(player);
-  ASSERT_TRUE(probe.waitForIdle(1));
-  ASSERT_EQ(playForward(player), 1);
-  ASSERT_TRUE(probe.waitForFrames(2));  // the worker now waits before record 1
-  const auto start = std::chrono::steady_clock::now();
-  ClipPlayerClose(player);
-  const auto took = std::chrono::steady_clock::now() - start;
-  EXPECT_LT(took, std::chrono::milliseconds(1000));
-  EXPECT_EQ(probe.statuses().back(), kStatusIdle);
-}
-
 // The real clock, which also lets the test wait until the worker has begun a pacing wait.
 class WatchedSteadyClock : public PlayerClock {
  public:
@@ -336,6 +318,26 @@ class WatchedSteadyClock : public PlayerClock {
   std::condition_variable changed_;
   int waits_begun_ = 0;
 };
+
+TEST(ClipPlayerClose, EndsAWorkerInItsLongestWaitPromptly) {
+  // Records an hour apart: every wait is the full 2,000 ms of the real clock.
+  TempDir dir;
+  const std::filesystem::path path = dir / "slow.vrx";
+  writeClip(path, evenStamps(4, 3600 * 1000));
+  WorkerProbe probe;
+  WatchedSteadyClock clock;
+  ClipPlayer* player =
+      ClipPlayerOpen(path.string(), probe.frameCallback(), probe.statusCallback(), &clock);
+  ASSERT_TRUE(player);
+  ASSERT_TRUE(probe.waitForIdle(1));
+  ASSERT_EQ(playForward(player), 1);
+  ASSERT_TRUE(clock.waitForWaits(1));  // showed record 0, waits before record 1
+  const auto start = std::chrono::steady_clock::now();
+  ClipPlayerClose(player);
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_LT(took, std::chrono::milliseconds(1000));
+  EXPECT_EQ(probe.statuses().back(), kStatusIdle);
+}
 
 TEST(ClipPlayerCommand, EndsThePacingWaitSoThatAPauseOrSeekNeedNotWaitForIt) {
   // Records an hour apart: every wait is the full 2,000 ms of the real clock.
