@@ -319,40 +319,41 @@ class WatchedSteadyClock : public PlayerClock {
   int waits_begun_ = 0;
 };
 
+// Opens a clip of `records` records an hour apart, so that every pacing wait is the full 2,000 ms
+// of the real clock, and plays it forward until the worker has shown record 0 and waits before
+// record 1. Null when any step fails.
+ClipPlayerPtr playIntoALongWait(const TempDir& dir, int records, WorkerProbe& probe,
+                                WatchedSteadyClock& clock) {
+  const std::filesystem::path path = dir / "sparse.vrx";
+  writeClip(path, evenStamps(records, 3600 * 1000));
+  ClipPlayerPtr player(
+      ClipPlayerOpen(path.string(), probe.frameCallback(), probe.statusCallback(), &clock));
+  if (!player || !probe.waitForIdle(1) || playForward(player.get()) != 1 ||
+      !clock.waitForWaits(1)) {
+    return nullptr;
+  }
+  return player;
+}
+
 TEST(ClipPlayerClose, EndsAWorkerInItsLongestWaitPromptly) {
-  // Records an hour apart: every wait is the full 2,000 ms of the real clock.
   TempDir dir;
-  const std::filesystem::path path = dir / "slow.vrx";
-  writeClip(path, evenStamps(4, 3600 * 1000));
   WorkerProbe probe;
   WatchedSteadyClock clock;
-  ClipPlayer* player =
-      ClipPlayerOpen(path.string(), probe.frameCallback(), probe.statusCallback(), &clock);
+  ClipPlayerPtr player = playIntoALongWait(dir, 4, probe, clock);
   ASSERT_TRUE(player);
-  ASSERT_TRUE(probe.waitForIdle(1));
-  ASSERT_EQ(playForward(player), 1);
-  ASSERT_TRUE(clock.waitForWaits(1));  // showed record 0, waits before record 1
   const auto start = std::chrono::steady_clock::now();
-  ClipPlayerClose(player);
+  ClipPlayerClose(player.release());
   const auto took = std::chrono::steady_clock::now() - start;
   EXPECT_LT(took, std::chrono::milliseconds(1000));
   EXPECT_EQ(probe.statuses().back(), kStatusIdle);
 }
 
 TEST(ClipPlayerCommand, EndsThePacingWaitSoThatAPauseOrSeekNeedNotWaitForIt) {
-  // Records an hour apart: every wait is the full 2,000 ms of the real clock.
   TempDir dir;
-  const std::filesystem::path path = dir / "sparse.vrx";
-  writeClip(path, evenStamps(6, 3600 * 1000));
   WorkerProbe probe;
   WatchedSteadyClock clock;
-  ClipPlayerPtr player(
-      ClipPlayerOpen(path.string(), probe.frameCallback(), probe.statusCallback(), &clock));
+  ClipPlayerPtr player = playIntoALongWait(dir, 6, probe, clock);
   ASSERT_TRUE(player);
-  ASSERT_TRUE(probe.waitForIdle(1));
-
-  ASSERT_EQ(playForward(player.get()), 1);
-  ASSERT_TRUE(clock.waitForWaits(1));  // showed record 0, waits before record 1
   auto start = std::chrono::steady_clock::now();
   ASSERT_EQ(pausePlayback(player.get()), 1);
   ASSERT_TRUE(probe.waitForIdle(2));
